@@ -1,0 +1,25 @@
+# Compiler warnings and sanitizers shared by every target of the project.
+add_library(korvan_options INTERFACE)
+target_compile_options(korvan_options INTERFACE
+    -Wall -Wextra -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual)
+if(KORVAN_WERROR)
+    target_compile_options(korvan_options INTERFACE -Werror)
+endif()
+target_compile_definitions(korvan_options INTERFACE
+    QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_KEYWORDS QT_USE_QSTRINGBUILDER)
+
+if(KORVAN_SANITIZE)
+    set(_flags "")
+    foreach(_s IN LISTS KORVAN_SANITIZE)
+        if(NOT _s MATCHES "^(address|undefined|thread)$")
+            message(FATAL_ERROR "KORVAN_SANITIZE: unknown sanitizer '${_s}'")
+        endif()
+        list(APPEND _flags "-fsanitize=${_s}")
+    endforeach()
+    list(APPEND _flags -fno-omit-frame-pointer)
+    if("undefined" IN_LIST KORVAN_SANITIZE)
+        list(APPEND _flags -fno-sanitize-recover=undefined)
+    endif()
+    target_compile_options(korvan_options INTERFACE ${_flags})
+    target_link_options(korvan_options INTERFACE ${_flags})
+endif()

@@ -1,0 +1,258 @@
+#include "ProcessRunner.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// Owns one descriptor; closes it exactly once.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+struct Pipe {
+    Fd read;
+    Fd write;
+    int open() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return errno;
+        read.reset(fds[0]);
+        write.reset(fds[1]);
+        return 0;
+    }
+};
+
+std::vector<char*> cStrings(const std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    out.reserve(strings.size() + 1);
+    for (const std::string& s : strings)
+        out.push_back(const_cast<char*>(s.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
+void decodeWaitStatus(int raw, ProcessOutcome& outcome) {
+    if (WIFSIGNALED(raw)) {
+        outcome.kind = ProcessOutcome::Kind::signalled;
+        outcome.status = WTERMSIG(raw);
+    } else {
+        outcome.kind = ProcessOutcome::Kind::exited;
+        outcome.status = WEXITSTATUS(raw);
+    }
+}
+
+int waitForExit(pid_t pid) {
+    int raw = 0;
+    while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    return raw;
+}
+
+using Clock = std::chrono::steady_clock;
+
+int millisecondsUntil(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+// Waits for the child to exit, but not past the deadline. A pidfd lets poll
+// watch the exit; without one (old kernels) the wait is unbounded.
+bool exitsBefore(pid_t pid, Clock::time_point deadline) {
+    Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (pidfd.get() < 0)
+        return true;
+    for (;;) {
+        pollfd pfd{pidfd.get(), POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, millisecondsUntil(deadline));
+        if (ready > 0)
+            return true;
+        if (ready == 0)
+            return false;
+        if (errno != EINTR)
+            return true;
+    }
+}
+
+// Spawns the child with its standard output and error on the given write ends.
+// Returns 0 or the spawn error number.
+int spawn(const ProcessSpec& spec, int outFd, int errFd, bool ownGroup, pid_t& pid) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    int rc = posix_spawn_file_actions_init(&actions);
+    if (rc != 0)
+        return rc;
+    rc = posix_spawnattr_init(&attr);
+    if (rc != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return rc;
+    }
+
+    sigset_t empty;
+    sigset_t all;
+    sigemptyset(&empty);
+    sigfillset(&all);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (ownGroup)
+        flags |= POSIX_SPAWN_SETPGROUP;
+    if (rc == 0)
+        rc = posix_spawnattr_setflags(&attr, flags);
+    if (rc == 0)
+        rc = posix_spawnattr_setsigmask(&attr, &empty);
+    if (rc == 0)
+        rc = posix_spawnattr_setsigdefault(&attr, &all);
+    if (rc == 0 && ownGroup)
+        rc = posix_spawnattr_setpgroup(&attr, 0);
+    // dup2 onto 1 and 2 clears close-on-exec on the copies only.
+    if (rc == 0)
+        rc = posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+    if (rc == 0)
+        rc = posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
+
+    if (rc == 0) {
+        std::vector<std::string> argv{spec.program};
+        argv.insert(argv.end(), spec.arguments.begin(), spec.arguments.end());
+        auto argvPtrs = cStrings(argv);
+        auto envPtrs = cStrings(spec.environment);
+        rc = posix_spawn(&pid, spec.program.c_str(), &actions, &attr, argvPtrs.data(),
+                         envPtrs.data());
+    }
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc;
+}
+
+// Reads every given descriptor until all reach end-of-file, or the deadline
+// passes. Returns false on the deadline.
+bool drain(Fd* fds[2], QByteArray* sinks[2], int count,
+           std::optional<Clock::time_point> deadline) {
+    constexpr qsizetype chunk = 64 * 1024;
+    int open = count;
+    while (open > 0) {
+        pollfd pfds[2];
+        int map[2];
+        int n = 0;
+        for (int i = 0; i < count; ++i) {
+            if (fds[i]->get() >= 0) {
+                pfds[n] = {fds[i]->get(), POLLIN, 0};
+                map[n++] = i;
+            }
+        }
+        const int timeout = deadline ? millisecondsUntil(*deadline) : -1;
+        const int ready = ::poll(pfds, static_cast<nfds_t>(n), timeout);
+        if (ready == 0)
+            return false;
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            return true; // cannot wait any more; take what has arrived
+        }
+        for (int k = 0; k < n; ++k) {
+            if (pfds[k].revents == 0)
+                continue;
+            const int i = map[k];
+            QByteArray& sink = *sinks[i];
+            const qsizetype old = sink.size();
+            sink.resize(old + chunk);
+            ssize_t got;
+            do {
+                got = ::read(fds[i]->get(), sink.data() + old, chunk);
+            } while (got < 0 && errno == EINTR);
+            sink.resize(old + (got > 0 ? got : 0));
+            if (got <= 0) {
+                fds[i]->reset();
+                --open;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::vector<std::string> currentEnvironment() {
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e)
+        env.emplace_back(*e);
+    return env;
+}
+
+QString systemErrorText(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+ProcessOutcome runProcess(const ProcessSpec& spec) {
+    ProcessOutcome outcome;
+    Pipe out;
+    Pipe err;
+    int rc = out.open();
+    if (rc == 0 && !spec.mergeStreams)
+        rc = err.open();
+    if (rc != 0) {
+        outcome.launchError = rc;
+        return outcome;
+    }
+
+    const bool limited = spec.timeLimit.has_value();
+    pid_t pid = 0;
+    rc = spawn(spec, out.write.get(), spec.mergeStreams ? out.write.get() : err.write.get(),
+               limited, pid);
+    // Our copies of the write ends must go, or end-of-file never comes.
+    out.write.reset();
+    err.write.reset();
+    if (rc != 0) {
+        outcome.launchError = rc;
+        return outcome;
+    }
+
+    std::optional<Clock::time_point> deadline;
+    if (limited)
+        deadline = Clock::now() + *spec.timeLimit;
+
+    Fd* fds[2] = {&out.read, &err.read};
+    QByteArray* sinks[2] = {&outcome.standardOutput, &outcome.standardError};
+    bool finished = drain(fds, sinks, spec.mergeStreams ? 1 : 2, deadline);
+    if (finished && deadline)
+        finished = exitsBefore(pid, *deadline);
+    if (!finished) {
+        // The child and whatever it started in its group go; a descendant that
+        // left the group may keep the pipe, so it is abandoned, not read.
+        ::kill(-pid, SIGKILL);
+        ::kill(pid, SIGKILL);
+        out.read.reset();
+        err.read.reset();
+        waitForExit(pid);
+        outcome.kind = ProcessOutcome::Kind::timedOut;
+        outcome.status = SIGKILL;
+        return outcome;
+    }
+    decodeWaitStatus(waitForExit(pid), outcome);
+    return outcome;
+}

@@ -1,0 +1,140 @@
+#include "ServiceManager.h"
+
+#include "PairingFile.h"
+#include "ProcessRunner.h"
+#include "ServiceTexts.h"
+#include "TextRules.h"
+#include "platform/MainQueue.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kRootOverride = QStringLiteral("KORVAN_APP_SUPPORT_DIR");
+const QString kDefaultRoot = QStringLiteral("Library/Application Support/Korvan/Korvan-VPS-Hub");
+const QString kScript = QStringLiteral("scripts/korvan-service-control.sh");
+const QString kPairingFile = QStringLiteral(".env");
+
+// "~" and "~/x" take `home`; "~name" and "~name/x" take that user's home.
+// An unknown user leaves the text as it is.
+QString expandTilde(const QString& path, const QString& home) {
+    if (!path.startsWith(u'~'))
+        return path;
+    qsizetype slash = path.indexOf(u'/');
+    if (slash < 0)
+        slash = path.size();
+    const QString user = path.sliced(1, slash - 1);
+    QString userHome = home;
+    if (!user.isEmpty()) {
+        const QByteArray name = user.toLocal8Bit();
+        passwd entry{};
+        passwd* found = nullptr;
+        char buffer[4096];
+        if (::getpwnam_r(name.constData(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
+            return path;
+        userHome = QString::fromLocal8Bit(found->pw_dir);
+    }
+    return userHome + path.sliced(slash);
+}
+
+QString withoutTrailingSlashes(QString path) {
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    return path;
+}
+
+QString joined(const QString& dir, const QString& component) {
+    if (dir.endsWith(u'/'))
+        return dir + component;
+    return dir + u'/' + component;
+}
+
+bool isExecutableFile(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(native.constData(), X_OK) == 0;
+}
+
+CommandResult runControlScript(const QString& script, const QString& command,
+                               std::vector<std::string> environment,
+                               std::optional<std::chrono::milliseconds> timeLimit) {
+    if (!isExecutableFile(script))
+        return {QString(), ServiceTexts::scriptMissing, 127};
+    ProcessSpec spec;
+    spec.program = "/bin/bash";
+    spec.arguments = {QFile::encodeName(script).toStdString(), command.toStdString()};
+    spec.environment = std::move(environment);
+    spec.timeLimit = timeLimit;
+    const ProcessOutcome outcome = runProcess(spec);
+    switch (outcome.kind) {
+    case ProcessOutcome::Kind::launchFailed:
+        return {QString(), systemErrorText(outcome.launchError), 126};
+    case ProcessOutcome::Kind::timedOut:
+        return {QString(), ServiceTexts::statusTimedOut, outcome.status};
+    case ProcessOutcome::Kind::exited:
+    case ProcessOutcome::Kind::signalled:
+        break;
+    }
+    return {text::decodeUtf8OrEmpty(outcome.standardOutput),
+            text::decodeUtf8OrEmpty(outcome.standardError), outcome.status};
+}
+
+} // namespace
+
+ServiceManager::ServiceManager() : ServiceManager(QDir::homePath()) {}
+
+ServiceManager::ServiceManager(QString home)
+    : home_(std::move(home)), mainQueue_(MainQueue::create()) {}
+
+ServiceManager::~ServiceManager() {
+    mainQueue_->close();
+}
+
+QString ServiceManager::serviceRootPath() const {
+    const QString override = text::trimmed(qEnvironmentVariable(qPrintable(kRootOverride)));
+    if (!override.isEmpty())
+        return withoutTrailingSlashes(QDir::current().absoluteFilePath(expandTilde(override, home_)));
+    return withoutTrailingSlashes(joined(home_, kDefaultRoot));
+}
+
+QUrl ServiceManager::serviceRootURL() const {
+    return QUrl::fromLocalFile(joined(serviceRootPath(), QString()));
+}
+
+QString ServiceManager::controlScriptPath() const {
+    return joined(serviceRootPath(), kScript);
+}
+
+QString ServiceManager::pairingFilePath() const {
+    return joined(serviceRootPath(), kPairingFile);
+}
+
+bool ServiceManager::hasPairing() const {
+    return PairingFile::isPairedAt(pairingFilePath());
+}
+
+void ServiceManager::run(const QString& command,
+                         std::function<void(const CommandResult&)> completion) {
+    std::optional<std::chrono::milliseconds> limit;
+    if (command == u"status")
+        limit = statusTimeLimit_;
+    runInBackground([queue = mainQueue_, script = controlScriptPath(), command,
+                     environment = currentEnvironment(), limit,
+                     completion = std::move(completion)]() mutable {
+        CommandResult result = runControlScript(script, command, std::move(environment), limit);
+        queue->post([completion = std::move(completion), result = std::move(result)] {
+            completion(result);
+        });
+    });
+}
+
+void ServiceManager::status(std::function<void(const ServiceSnapshot&)> completion) {
+    run(QStringLiteral("status"), [completion = std::move(completion)](const CommandResult& r) {
+        completion(ServiceSnapshot::parse(r.output));
+    });
+}

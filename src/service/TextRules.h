@@ -1,0 +1,30 @@
+// Text rules shared by every subsystem: Unicode trimming, the line splitter
+// used for the status report and the pairing file, and strict UTF-8 decoding.
+//
+// Pure functions; any thread may call them.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringView>
+#include <optional>
+
+namespace text {
+
+// Removes Unicode white space and line breaks from both ends: the Z*
+// categories, U+0009..U+000D and U+0085 (so U+3000 and U+2028 go too).
+QString trimmed(QStringView s);
+
+// Cuts at line feeds and drops empty lines. A line feed right after a carriage
+// return is part of one "\r\n" character and does not end the line.
+QList<QStringView> splitLines(QStringView s);
+
+// Decodes bytes as UTF-8; std::nullopt when any byte sequence is invalid.
+// An initial byte-order mark is kept as a character.
+std::optional<QString> decodeUtf8(const QByteArray& bytes);
+
+// decodeUtf8, with invalid input giving the empty text.
+QString decodeUtf8OrEmpty(const QByteArray& bytes);
+
+} // namespace text
