@@ -1,0 +1,28 @@
+// PairingLink: reads a "korvan" link (korvan://...?hub=...&code=...).
+//
+// Pure; any thread. The scheme matches in any letter case; only the query
+// items "hub" and "code" (names exact) are read, percent-decoded. Items without
+// a value or with an empty one are ignored. When a name repeats, the last
+// item with a value wins. A link whose query cannot be read yields nothing.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+struct PairingLinkFields {
+    std::optional<QString> hub;  // unchanged, never empty when set
+    std::optional<QString> code; // as written (not upper-cased), never empty when set
+};
+
+namespace PairingLink {
+
+bool isKorvanLink(const QUrl& url);
+
+// The first korvan link of `urls` in order, or nothing.
+std::optional<QUrl> firstKorvanLink(const QList<QUrl>& urls);
+
+PairingLinkFields parse(const QUrl& url);
+
+} // namespace PairingLink
