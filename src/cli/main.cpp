@@ -10,19 +10,19 @@
 namespace cli {
 
 void printUsage(bool toError) {
-    const QString usage = QStringLiteral(
-        "usage: korvanctl <command> [options]\n"
-        "\n"
-        "commands:\n"
-        "  status [--json]   print the services' state (the tray menu's lines)\n"
-        "  start             start the services through the control script\n"
-        "  stop              stop the services\n"
-        "  restart           restart the services\n"
-        "  --help            show this help\n"
-        "  --version         show the version\n"
-        "\n"
-        "The service root is $KORVAN_APP_SUPPORT_DIR, or\n"
-        "~/Library/Application Support/Korvan/Korvan-VPS-Hub when it is unset.\n");
+    const QString usage =
+        QStringLiteral("usage: korvanctl <command> [options]\n"
+                       "\n"
+                       "commands:\n"
+                       "  status [--json]   print the services' state (the tray menu's lines)\n"
+                       "  start             start the services through the control script\n"
+                       "  stop              stop the services\n"
+                       "  restart           restart the services\n"
+                       "  --help            show this help\n"
+                       "  --version         show the version\n"
+                       "\n"
+                       "The service root is $KORVAN_APP_SUPPORT_DIR, or\n"
+                       "~/Library/Application Support/Korvan/Korvan-VPS-Hub when it is unset.\n");
     toError ? writeErr(usage) : writeOut(usage);
 }
 

@@ -151,8 +151,7 @@ int spawn(const ProcessSpec& spec, int outFd, int errFd, bool ownGroup, pid_t& p
 
 // Reads every given descriptor until all reach end-of-file, or the deadline
 // passes. Returns false on the deadline.
-bool drain(Fd* fds[2], QByteArray* sinks[2], int count,
-           std::optional<Clock::time_point> deadline) {
+bool drain(Fd* fds[2], QByteArray* sinks[2], int count, std::optional<Clock::time_point> deadline) {
     constexpr qsizetype chunk = 64 * 1024;
     int open = count;
     while (open > 0) {

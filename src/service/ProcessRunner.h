@@ -26,8 +26,8 @@ struct ProcessSpec {
 struct ProcessOutcome {
     enum class Kind { exited, signalled, launchFailed, timedOut };
     Kind kind = Kind::launchFailed;
-    int status = 0;       // exit code, or signal number for `signalled`
-    int launchError = 0;  // errno-style code for `launchFailed`
+    int status = 0;      // exit code, or signal number for `signalled`
+    int launchError = 0; // errno-style code for `launchFailed`
     QByteArray standardOutput;
     QByteArray standardError; // empty when mergeStreams is set
 

@@ -98,7 +98,8 @@ ServiceManager::~ServiceManager() {
 QString ServiceManager::serviceRootPath() const {
     const QString override = text::trimmed(qEnvironmentVariable(qPrintable(kRootOverride)));
     if (!override.isEmpty())
-        return withoutTrailingSlashes(QDir::current().absoluteFilePath(expandTilde(override, home_)));
+        return withoutTrailingSlashes(
+            QDir::current().absoluteFilePath(expandTilde(override, home_)));
     return withoutTrailingSlashes(joined(home_, kDefaultRoot));
 }
 

@@ -24,8 +24,8 @@ class MainQueue;
 
 class ServiceManager {
 public:
-    ServiceManager();                       // home = the current user's home
-    explicit ServiceManager(QString home);  // for tests and tools
+    ServiceManager();                      // home = the current user's home
+    explicit ServiceManager(QString home); // for tests and tools
     ~ServiceManager();
     ServiceManager(const ServiceManager&) = delete;
     ServiceManager& operator=(const ServiceManager&) = delete;

@@ -5,7 +5,8 @@
 
 namespace ServiceTexts {
 
-inline const QString scriptMissing = QStringLiteral("找不到 Korvan 服务控制脚本，请先更新 Korvan。");
+inline const QString scriptMissing =
+    QStringLiteral("找不到 Korvan 服务控制脚本，请先更新 Korvan。");
 inline const QString statusTimedOut = QStringLiteral("status timed out");
 
 } // namespace ServiceTexts
