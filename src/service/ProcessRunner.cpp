@@ -149,10 +149,33 @@ int spawn(const ProcessSpec& spec, int outFd, int errFd, bool ownGroup, pid_t& p
     return rc;
 }
 
+// Collects one stream. The buffer grows by doubling and is cut to length once
+// at the end; resizing a QByteArray on every read costs more than the reads.
+struct Sink {
+    QByteArray* bytes;
+    qsizetype used = 0;
+
+    // Reads what is available; false at end-of-file or on an error.
+    bool readFrom(int fd) {
+        constexpr qsizetype minimumRoom = 64 * 1024;
+        if (bytes->size() - used < minimumRoom) {
+            bytes->resize(std::max<qsizetype>(2 * bytes->size(), used + minimumRoom));
+        }
+        ssize_t got;
+        do {
+            got = ::read(fd, bytes->data() + used, size_t(bytes->size() - used));
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0)
+            return false;
+        used += got;
+        return true;
+    }
+    void finish() { bytes->resize(used); }
+};
+
 // Reads every given descriptor until all reach end-of-file, or the deadline
 // passes. Returns false on the deadline.
-bool drain(Fd* fds[2], QByteArray* sinks[2], int count, std::optional<Clock::time_point> deadline) {
-    constexpr qsizetype chunk = 64 * 1024;
+bool drain(Fd* fds[2], Sink sinks[2], int count, std::optional<Clock::time_point> deadline) {
     int open = count;
     while (open > 0) {
         pollfd pfds[2];
@@ -177,15 +200,7 @@ bool drain(Fd* fds[2], QByteArray* sinks[2], int count, std::optional<Clock::tim
             if (pfds[k].revents == 0)
                 continue;
             const int i = map[k];
-            QByteArray& sink = *sinks[i];
-            const qsizetype old = sink.size();
-            sink.resize(old + chunk);
-            ssize_t got;
-            do {
-                got = ::read(fds[i]->get(), sink.data() + old, chunk);
-            } while (got < 0 && errno == EINTR);
-            sink.resize(old + (got > 0 ? got : 0));
-            if (got <= 0) {
+            if (!sinks[i].readFrom(fds[i]->get())) {
                 fds[i]->reset();
                 --open;
             }
@@ -236,8 +251,10 @@ ProcessOutcome runProcess(const ProcessSpec& spec) {
         deadline = Clock::now() + *spec.timeLimit;
 
     Fd* fds[2] = {&out.read, &err.read};
-    QByteArray* sinks[2] = {&outcome.standardOutput, &outcome.standardError};
+    Sink sinks[2] = {{&outcome.standardOutput}, {&outcome.standardError}};
     bool finished = drain(fds, sinks, spec.mergeStreams ? 1 : 2, deadline);
+    sinks[0].finish();
+    sinks[1].finish();
     if (finished && deadline)
         finished = exitsBefore(pid, *deadline);
     if (!finished) {
