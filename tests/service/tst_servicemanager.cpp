@@ -41,18 +41,25 @@ CommandResult runOnce(ServiceManager& manager, const QString& word, int timeoutM
 }
 
 // The descriptors a child of this process inherits anyway (not close-on-exec),
-// as `ls` would list them, plus `ls`'s own directory descriptor 3.
+// as `ls` would list them, plus `ls`'s own directory descriptor, which takes
+// the lowest free number.
 QString inheritedDescriptorListing() {
-    QStringList names{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
-                      QStringLiteral("3")};
+    QList<int> fds{0, 1, 2};
     const QStringList entries =
         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System);
     for (const QString& name : entries) {
         const int fd = name.toInt();
         const int flags = ::fcntl(fd, F_GETFD);
-        if (fd > 3 && flags >= 0 && !(flags & FD_CLOEXEC))
-            names << name;
+        if (fd > 2 && flags >= 0 && !(flags & FD_CLOEXEC))
+            fds << fd;
     }
+    int own = 3;
+    while (fds.contains(own))
+        ++own;
+    fds << own;
+    QStringList names;
+    for (int fd : fds)
+        names << QString::number(fd);
     names.sort();
     return names.join(u' ') + u' ';
 }
