@@ -361,19 +361,28 @@ private Q_SLOTS:
     }
 
     void nothingArrivesAfterManagerIsGone() {
-        const QString marker = root_.filePath(QStringLiteral("installer-ran"));
-        server_->serve("/agent/install.sh",
-                       script("touch MARKER\n").replace("MARKER", QFile::encodeName(marker)));
+        const QString started = root_.filePath(QStringLiteral("installer-started"));
+        const QString release = root_.filePath(QStringLiteral("installer-release"));
+        // The installer holds on until the manager is gone, so its result can
+        // only be posted afterwards.
+        server_->serve(
+            "/agent/install.sh",
+            script("touch STARTED\nwhile [ ! -e RELEASE ]; do sleep 0.02; done\necho done\n")
+                .replace("STARTED", QFile::encodeName(started))
+                .replace("RELEASE", QFile::encodeName(release)));
         auto attempt = startAttempt(*manager_, server_->baseURL(), QStringLiteral("C"));
-        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(marker); }, kDeadline));
+        QVERIFY(QTest::qWaitFor(
+            [&] { return QFileInfo::exists(started) && attempt->progress.size() == 2; },
+            kDeadline));
         delete manager_;
         manager_ = nullptr;
-        // The file goes only after the installer has ended; its result is then
-        // posted to a closed queue.
+        QFile(release).open(QIODevice::WriteOnly);
+        // The file goes only after the installer has ended.
         QVERIFY(QTest::qWaitFor([&] { return enrollFiles(tmp_).isEmpty(); }, kDeadline));
         QCoreApplication::processEvents();
         QVERIFY(attempt->results.isEmpty());
-        QVERIFY(!attempt->events.contains(QStringLiteral("completion")));
+        QCOMPARE(attempt->progress,
+                 (QStringList{ServiceTexts::downloading, ServiceTexts::installing}));
     }
 
     void overlappingAttemptsUseTheirOwnFiles() {
