@@ -1,5 +1,6 @@
 #include "ServiceManager.h"
 
+#include "Enrollment.h"
 #include "PairingFile.h"
 #include "ProcessRunner.h"
 #include "ServiceTexts.h"
@@ -138,4 +139,10 @@ void ServiceManager::status(std::function<void(const ServiceSnapshot&)> completi
     run(QStringLiteral("status"), [completion = std::move(completion)](const CommandResult& r) {
         completion(ServiceSnapshot::parse(r.output));
     });
+}
+
+void ServiceManager::installAndEnroll(const QString& hubURL, const QString& pairCode,
+                                      std::function<void(const QString&)> progress,
+                                      std::function<void(const CommandResult&)> completion) {
+    Enrollment::start(mainQueue_, hubURL, pairCode, std::move(progress), std::move(completion));
 }
