@@ -116,8 +116,9 @@ QStringList SingleInstance::argumentsOf(int argc, const char* const* argv) {
 
 bool SingleInstance::chooseDirectory() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    QString directory;
     if (isOwnDirectory(runtime)) {
-        directory_ = QFile::decodeName(runtime);
+        directory = QFile::decodeName(runtime);
     } else {
         // A shared temporary directory: anyone could have made the name
         // first, so it is used only when it is a real directory of ours
@@ -135,13 +136,15 @@ bool SingleInstance::chooseDirectory() {
             error_ = QStringLiteral("refusing %1: not a private directory of this user").arg(path);
             return false;
         }
-        directory_ = path;
+        directory = path;
     }
-    socketPath_ = directory_ + u'/' + key_ + QStringLiteral(".sock");
-    if (QFile::encodeName(socketPath_).size() >= qsizetype(sizeof(sockaddr_un::sun_path))) {
-        error_ = QStringLiteral("socket path too long: %1").arg(socketPath_);
+    const QString socketPath = directory + u'/' + key_ + QStringLiteral(".sock");
+    if (QFile::encodeName(socketPath).size() >= qsizetype(sizeof(sockaddr_un::sun_path))) {
+        error_ = QStringLiteral("socket path too long: %1").arg(socketPath);
         return false;
     }
+    directory_ = directory;
+    socketPath_ = socketPath;
     return true;
 }
 

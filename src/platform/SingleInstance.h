@@ -10,7 +10,8 @@
 // by a crash is simply replaced, and two launches at the same moment cannot
 // both become primary.
 //
-// Use: call acquire() before the event loop starts.
+// Use: take the arguments with argumentsOf(), construct the application
+// object, then call acquire() before the event loop starts.
 //  - `primary`: this process listens; each hand-over arrives later, on the
 //    event loop, as argumentsReceived().
 //  - `secondary`: a live primary accepted our connection; call forward() and

@@ -269,6 +269,7 @@ void TestSingleInstance::fallbackDirectoryWithoutRuntimeDir_data() {
     QTest::newRow("open to group refused") << QString() << QStringLiteral("group") << false;
     QTest::newRow("symlink refused") << QString() << QStringLiteral("symlink") << false;
     QTest::newRow("plain file refused") << QString() << QStringLiteral("file") << false;
+    QTest::newRow("socket path too long") << QString() << QStringLiteral("long") << false;
     if (::geteuid() == 0)
         QTest::newRow("foreign owner refused") << QString() << QStringLiteral("foreign") << false;
 }
@@ -278,7 +279,11 @@ void TestSingleInstance::fallbackDirectoryWithoutRuntimeDir() {
     QFETCH(QString, existing);
     QFETCH(bool, usable);
     QTemporaryDir tmp;
-    const QString dir = tmp.path() + u'/' + key + u'-' + QString::number(::geteuid());
+    QString tmpDir = tmp.path();
+    if (existing == QLatin1String("long"))
+        tmpDir += u'/' + QString(100, u'd');
+    QVERIFY(QDir().mkpath(tmpDir));
+    const QString dir = tmpDir + u'/' + key + u'-' + QString::number(::geteuid());
     const QByteArray nativeDir = QFile::encodeName(dir);
     const QString socket = dir + u'/' + key + QStringLiteral(".sock");
 
@@ -299,7 +304,7 @@ void TestSingleInstance::fallbackDirectoryWithoutRuntimeDir() {
         QCOMPARE(::chown(nativeDir.constData(), 65534, 65534), 0);
     }
 
-    const auto env = runtimeEnvironment(runtimeDir, tmp.path());
+    const auto env = runtimeEnvironment(runtimeDir, tmpDir);
     if (!usable) {
         auto refused = startProbe({}, env);
         QVERIFY(refused->waitForFinished(deadlineMs));
