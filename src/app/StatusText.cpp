@@ -36,8 +36,7 @@ QString bridgeLine(const ServiceSnapshot& s) {
 }
 
 QString agentLine(const ServiceSnapshot& s) {
-    return line(AppTexts::agentPrefix, s.agent == u"online", AppTexts::running,
-                AppTexts::stopped);
+    return line(AppTexts::agentPrefix, s.agent == u"online", AppTexts::running, AppTexts::stopped);
 }
 
 QString hubLine(const ServiceSnapshot& s) {
