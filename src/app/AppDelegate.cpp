@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QPointer>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <QUrl>
 
@@ -114,6 +115,11 @@ void AppDelegate::assembleMenu() {
     auto* quitItem = newItem(AppTexts::quitTitle, menu);
     // Ctrl+Q here, Command+Q where the toolkit maps Ctrl to Command.
     quitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Qt never fires the shortcut of an action that sits only in a tray menu
+    // (it looks for the menu's own place in a menu bar); the open menu
+    // listens for the key itself.
+    auto* quitKey = new QShortcut(quitItem->shortcut(), menu);
+    connect(quitKey, &QShortcut::activated, quitItem, &QAction::trigger);
     connect(quitItem, &QAction::triggered, this, &AppDelegate::quitController);
     auto* stopAndQuitItem = newItem(AppTexts::stopAndQuitTitle, menu);
     connect(stopAndQuitItem, &QAction::triggered, this, &AppDelegate::stopAndQuit);
