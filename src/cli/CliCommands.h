@@ -13,6 +13,8 @@ void printUsage(bool toError);
 
 int statusCommand(ServiceManager& manager, const QStringList& args);
 int serviceCommand(ServiceManager& manager, const QString& word, const QStringList& args);
+// korvanctl pair [--hub URL] [--code CODE] [--link LINK] [--verbose]
+int pairCommand(ServiceManager& manager, const QStringList& args);
 
 // Maps a CommandResult status onto a process exit status: 0..255 as is,
 // anything else 255.

@@ -2,6 +2,7 @@
 // without a display and for scripts. Links QtCore and QtNetwork only.
 #include "CliCommands.h"
 
+#include "KorvanConfig.h"
 #include "service/ServiceManager.h"
 
 #include <QCoreApplication>
@@ -10,19 +11,27 @@
 namespace cli {
 
 void printUsage(bool toError) {
-    const QString usage = QStringLiteral(
-        "usage: korvanctl <command> [options]\n"
-        "\n"
-        "commands:\n"
-        "  status [--json]   print the services' state (the tray menu's lines)\n"
-        "  start             start the services through the control script\n"
-        "  stop              stop the services\n"
-        "  restart           restart the services\n"
-        "  --help            show this help\n"
-        "  --version         show the version\n"
-        "\n"
-        "The service root is $KORVAN_APP_SUPPORT_DIR, or\n"
-        "~/Library/Application Support/Korvan/Korvan-VPS-Hub when it is unset.\n");
+    const QString usage =
+        QStringLiteral("usage: korvanctl <command> [options]\n"
+                       "\n"
+                       "commands:\n"
+                       "  status [--json]   print the services' state (the tray menu's lines)\n"
+                       "  start             start the services through the control script\n"
+                       "  stop              stop the services\n"
+                       "  restart           restart the services\n"
+                       "  pair [--hub URL] [--code CODE] [--link LINK] [--verbose]\n"
+                       "                    pair this machine with a hub using a one-time code;\n"
+                       "                    the hub defaults to ") +
+        korvan::defaultHubURL +
+        QStringLiteral(
+            ", a korvan://\n"
+            "                    link fills hub and code, --hub and --code win over it,\n"
+            "                    --verbose also prints the installer's output\n"
+            "  --help            show this help\n"
+            "  --version         show the version\n"
+            "\n"
+            "The service root is $KORVAN_APP_SUPPORT_DIR, or\n"
+            "~/Library/Application Support/Korvan/Korvan-VPS-Hub when it is unset.\n");
     toError ? writeErr(usage) : writeOut(usage);
 }
 
@@ -71,6 +80,8 @@ int main(int argc, char** argv) {
         return cli::statusCommand(manager, args);
     if (command == u"start" || command == u"stop" || command == u"restart")
         return cli::serviceCommand(manager, command, args);
+    if (command == u"pair")
+        return cli::pairCommand(manager, args);
     cli::printUsage(true);
     return 2;
 }

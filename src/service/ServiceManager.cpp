@@ -1,5 +1,6 @@
 #include "ServiceManager.h"
 
+#include "Enrollment.h"
 #include "PairingFile.h"
 #include "ProcessRunner.h"
 #include "ServiceTexts.h"
@@ -98,7 +99,8 @@ ServiceManager::~ServiceManager() {
 QString ServiceManager::serviceRootPath() const {
     const QString override = text::trimmed(qEnvironmentVariable(qPrintable(kRootOverride)));
     if (!override.isEmpty())
-        return withoutTrailingSlashes(QDir::current().absoluteFilePath(expandTilde(override, home_)));
+        return withoutTrailingSlashes(
+            QDir::current().absoluteFilePath(expandTilde(override, home_)));
     return withoutTrailingSlashes(joined(home_, kDefaultRoot));
 }
 
@@ -137,4 +139,10 @@ void ServiceManager::status(std::function<void(const ServiceSnapshot&)> completi
     run(QStringLiteral("status"), [completion = std::move(completion)](const CommandResult& r) {
         completion(ServiceSnapshot::parse(r.output));
     });
+}
+
+void ServiceManager::installAndEnroll(const QString& hubURL, const QString& pairCode,
+                                      std::function<void(const QString&)> progress,
+                                      std::function<void(const CommandResult&)> completion) {
+    Enrollment::start(mainQueue_, hubURL, pairCode, std::move(progress), std::move(completion));
 }

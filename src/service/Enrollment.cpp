@@ -1,0 +1,222 @@
+#include "Enrollment.h"
+
+#include "ProcessRunner.h"
+#include "ServiceTexts.h"
+#include "TextRules.h"
+#include "platform/MainQueue.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUuid>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Enrollment {
+
+namespace {
+
+const QString kInstallerPath = QStringLiteral("agent/install.sh");
+const QString kFilePrefix = QStringLiteral("korvan-enroll-");
+const QString kFileSuffix = QStringLiteral(".sh");
+
+// Everything one call carries from the main thread to the installer run.
+struct Call {
+    QString hubText;
+    QString pairCode;
+    QString directory;
+    std::vector<std::string> environment;
+    std::function<void(const QString&)> progress;
+    std::function<void(const CommandResult&)> completion;
+};
+
+CommandResult failure(const QString& message) {
+    return {QString(), message, 1};
+}
+
+void deliver(const std::shared_ptr<MainQueue>& queue, std::shared_ptr<Call> call,
+             CommandResult result) {
+    queue->post([call = std::move(call), result = std::move(result)] { call->completion(result); });
+}
+
+// Only failures below the HTTP layer count as transport errors; a response
+// that arrived with a status outside 2xx is judged by its status instead.
+bool isTransportError(const QNetworkReply& reply) {
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError)
+        return false;
+    const bool gotResponse = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+    return !gotResponse || error < QNetworkReply::ContentAccessDenied;
+}
+
+bool isUsableBody(const QNetworkReply& reply, const QByteArray& body) {
+    const QVariant code = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!code.isValid())
+        return false;
+    const int status = code.toInt();
+    return status >= 200 && status < 300 && !body.isEmpty();
+}
+
+std::vector<std::string> installerEnvironment(std::vector<std::string> env, const Call& call) {
+    const std::pair<std::string, QString> overrides[] = {
+        {"KORVAN_HUB_URL", call.hubText},
+        {"KORVAN_PAIR_CODE", call.pairCode},
+        {"KORVAN_INSTALL_CONTROLLER", QStringLiteral("0")},
+    };
+    std::erase_if(env, [&](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('='));
+        return std::any_of(std::begin(overrides), std::end(overrides),
+                           [&](const auto& o) { return o.first == name; });
+    });
+    for (const auto& [name, value] : overrides)
+        env.push_back(name + '=' + value.toUtf8().toStdString());
+    return env;
+}
+
+// Writes `body` to `path` so that no other user can ever open it: the bytes
+// go into an owner-only (0600) auxiliary file created exclusively, which is
+// made 0700 and then renamed into place. Returns 0 or an errno code; on
+// failure neither file is left behind.
+int writeInstaller(const QString& path, const QByteArray& body) {
+    const QByteArray finalName = QFile::encodeName(path);
+    const QByteArray partName = finalName + ".part";
+    const int fd = ::open(partName.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+    if (fd < 0)
+        return errno;
+    int rc = 0;
+    const char* data = body.constData();
+    size_t left = static_cast<size_t>(body.size());
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            rc = errno;
+            break;
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    // fchmod is not filtered by the umask, so the mode is exactly 0700.
+    if (rc == 0 && ::fchmod(fd, S_IRWXU) != 0)
+        rc = errno;
+    if (::close(fd) != 0 && rc == 0)
+        rc = errno;
+    if (rc == 0 && ::rename(partName.constData(), finalName.constData()) != 0)
+        rc = errno;
+    if (rc != 0)
+        ::unlink(partName.constData());
+    return rc;
+}
+
+// Runs on a background thread: everything from the file write to the result.
+void install(const std::shared_ptr<MainQueue>& queue, std::shared_ptr<Call> call,
+             const QByteArray& body) {
+    const QString name =
+        kFilePrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + kFileSuffix;
+    const QString path = QDir(call->directory).filePath(name);
+    if (const int rc = writeInstaller(path, body); rc != 0) {
+        deliver(queue, std::move(call), failure(systemErrorText(rc)));
+        return;
+    }
+
+    queue->post([call] { call->progress(ServiceTexts::installing); });
+
+    ProcessSpec spec;
+    spec.program = "/bin/bash";
+    spec.arguments = {QFile::encodeName(path).toStdString()};
+    spec.environment = installerEnvironment(std::move(call->environment), *call);
+    spec.mergeStreams = true;
+    const ProcessOutcome outcome = runProcess(spec);
+    ::unlink(QFile::encodeName(path).constData());
+
+    if (outcome.kind == ProcessOutcome::Kind::launchFailed) {
+        deliver(queue, std::move(call), failure(systemErrorText(outcome.launchError)));
+        return;
+    }
+    const QString text = text::decodeUtf8OrEmpty(outcome.standardOutput);
+    const qint32 status = outcome.terminationStatus();
+    deliver(queue, std::move(call), {text, status == 0 ? QString() : text, status});
+}
+
+} // namespace
+
+QString hubText(const QString& hubURL) {
+    const QString trimmed = text::trimmed(hubURL);
+    qsizetype first = 0;
+    qsizetype last = trimmed.size();
+    while (first < last && trimmed[first] == u'/')
+        ++first;
+    while (last > first && trimmed[last - 1] == u'/')
+        --last;
+    return trimmed.sliced(first, last - first);
+}
+
+std::optional<QUrl> installerURL(const QString& hubText) {
+    const QUrl hub(hubText, QUrl::StrictMode);
+    if (!hub.isValid())
+        return std::nullopt;
+    const QString scheme = hub.scheme().toLower();
+    if (scheme != u"https" && scheme != u"http")
+        return std::nullopt;
+    QUrl installer = hub;
+    installer.setPath(hub.path(QUrl::FullyEncoded) + u'/' + kInstallerPath, QUrl::TolerantMode);
+    return installer;
+}
+
+QString temporaryDirectory() {
+    const QString dir = qEnvironmentVariable("TMPDIR");
+    return dir.isEmpty() ? QStringLiteral("/tmp") : QDir::cleanPath(dir);
+}
+
+void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const QString& pairCode,
+           std::function<void(const QString&)> progress,
+           std::function<void(const CommandResult&)> completion) {
+    auto call = std::make_shared<Call>();
+    call->hubText = hubText(hubURL);
+    const std::optional<QUrl> url = installerURL(call->hubText);
+    if (!url) {
+        completion({QString(), ServiceTexts::invalidHub, 64});
+        return;
+    }
+    call->pairCode = pairCode;
+    call->progress = std::move(progress);
+    call->completion = std::move(completion);
+
+    call->progress(ServiceTexts::downloading);
+
+    // One manager per download, with Qt's defaults (redirects followed). It is
+    // parented to the application so that an unfinished download is still
+    // cleaned up at exit.
+    auto* network = new QNetworkAccessManager(QCoreApplication::instance());
+    QNetworkReply* reply = network->get(QNetworkRequest(*url));
+    QObject::connect(reply, &QNetworkReply::finished, network, [queue, call, reply, network] {
+        reply->deleteLater();
+        network->deleteLater();
+        if (queue->isClosed())
+            return;
+        if (isTransportError(*reply)) {
+            deliver(queue, call, failure(reply->errorString()));
+            return;
+        }
+        const QByteArray body = reply->readAll();
+        if (!isUsableBody(*reply, body)) {
+            deliver(queue, call, failure(ServiceTexts::downloadFailed));
+            return;
+        }
+        // Read here, on the main thread, where the environment is changed.
+        call->directory = temporaryDirectory();
+        call->environment = currentEnvironment();
+        runInBackground([queue, call, body] { install(queue, call, body); });
+    });
+}
+
+} // namespace Enrollment

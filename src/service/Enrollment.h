@@ -1,0 +1,45 @@
+// Enrollment: pairs this machine with a hub by fetching the hub's installer
+// ("agent/install.sh" under the hub address) and running it with /bin/bash.
+//
+// `Enrollment::start` is what ServiceManager::installAndEnroll does. Call it
+// on the main thread. An unusable hub address completes with status 64 before
+// the call returns and without progress; otherwise "downloading" is reported
+// at once, the download runs on the main thread's event loop, and the
+// installer is written and run on a background thread of its own. The second
+// progress text and the result arrive through `queue` on the main thread,
+// each at most once and the result last; once `queue` is closed nothing more
+// is delivered (the installer still runs to its end and its file goes).
+//
+// The installer file lives in $TMPDIR (or /tmp) as "korvan-enroll-<UUID>.sh",
+// is never readable or writable by anyone but the owner, ends with mode 0700,
+// and is removed on every path.
+#pragma once
+
+#include "CommandResult.h"
+
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class MainQueue;
+
+namespace Enrollment {
+
+// The hub text as the installer sees it in KORVAN_HUB_URL: Unicode-trimmed,
+// then with runs of "/" trimmed from both ends.
+QString hubText(const QString& hubURL);
+
+// The URL the installer is fetched from, or nothing when the hub text does
+// not parse strictly or its scheme is not http or https (any letter case).
+std::optional<QUrl> installerURL(const QString& hubText);
+
+// The directory the installer file is written to: $TMPDIR, else /tmp.
+QString temporaryDirectory();
+
+void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const QString& pairCode,
+           std::function<void(const QString&)> progress,
+           std::function<void(const CommandResult&)> completion);
+
+} // namespace Enrollment
