@@ -108,8 +108,8 @@ void PairingWindowController::buildLayout() {
 
     auto* titleColumn = new QVBoxLayout;
     titleColumn->setSpacing(4);
-    titleColumn->addWidget(title, 0, Qt::AlignLeft);
-    titleColumn->addWidget(subtitle, 0, Qt::AlignLeft);
+    titleColumn->addWidget(title);
+    titleColumn->addWidget(subtitle);
 
     auto* header = new QHBoxLayout;
     header->setSpacing(14);
@@ -134,6 +134,7 @@ void PairingWindowController::buildLayout() {
     statusLabel_ = new QLabel(PairingTexts::prompt);
     statusLabel_->setFont(systemFont(12));
     statusLabel_->setWordWrap(true);
+    statusLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     statusLabel_->setTextInteractionFlags(Qt::NoTextInteraction);
     statusLabel_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     // Longer texts are cut after the third line rather than pushing the
