@@ -233,11 +233,8 @@ void PairingWindowTest::startsHiddenWithTheFormInPlace() {
     QLineEdit* codeField = controller_->pairCodeField();
     QVERIFY(codeField->text().isEmpty());
     QCOMPARE(codeField->placeholderText(), u"ABCD-EFGH-IJKL"_s);
-    QCOMPARE(codeField->alignment(), Qt::AlignCenter);
-    QCOMPARE(codeField->font().pointSizeF(), 16.0);
     QCOMPARE(controller_->connectButton()->text(), u"连接这台 Mac"_s);
     QVERIFY(controller_->connectButton()->isDefault());
-    QVERIFY(controller_->statusLabel()->wordWrap());
 
     controller_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window));
