@@ -1,0 +1,302 @@
+#include "PairingWindowController.h"
+
+#include "BusyIndicator.h"
+#include "KorvanConfig.h"
+#include "PairingLink.h"
+#include "PairingOutcome.h"
+#include "PairingTexts.h"
+#include "service/ServiceManager.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+constexpr int kWidth = 470;
+constexpr int kHeight = 390;
+constexpr int kIconSide = 56;
+constexpr int kStatusMaxLines = 3;
+
+QFont systemFont(qreal points, QFont::Weight weight = QFont::Normal) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(points);
+    font.setWeight(weight);
+    return font;
+}
+
+// The dimmed text colour of the current palette, for the subtitle and the
+// status line before any attempt has coloured it.
+QColor secondaryColor(const QWidget* widget) {
+    return widget->palette().color(QPalette::PlaceholderText);
+}
+
+void setTextColor(QWidget* widget, const QColor& colour) {
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+QLabel* caption(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setFont(systemFont(12, QFont::DemiBold));
+    return label;
+}
+
+QPixmap applicationIcon() {
+    const QIcon icon = QApplication::windowIcon();
+    if (icon.isNull())
+        return {};
+    const QSize side(kIconSide, kIconSide);
+    QPixmap pixmap = icon.pixmap(side);
+    // A raster icon smaller than the slot comes back at its own size.
+    if (!pixmap.isNull() && pixmap.size() != side)
+        pixmap = pixmap.scaled(side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return pixmap;
+}
+
+} // namespace
+
+PairingWindowController::PairingWindowController(ServiceManager& manager,
+                                                 std::function<void()> onPaired)
+    : manager_(manager), onPaired_(std::move(onPaired)) {
+    window_ =
+        std::make_unique<QWidget>(nullptr, Qt::Window | Qt::CustomizeWindowHint |
+                                               Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    window_->setWindowTitle(PairingTexts::windowTitle);
+    window_->setFixedSize(kWidth, kHeight);
+    // A tray program has no other window: hiding this one must never end it.
+    window_->setAttribute(Qt::WA_QuitOnClose, false);
+    window_->installEventFilter(this);
+    buildLayout();
+    centerWindow();
+}
+
+PairingWindowController::~PairingWindowController() {
+    window_->removeEventFilter(this);
+}
+
+QColor PairingWindowController::successColor() {
+    return QColor(0x1e, 0x8e, 0x3e);
+}
+
+QColor PairingWindowController::failureColor() {
+    return QColor(0xd9, 0x30, 0x25);
+}
+
+void PairingWindowController::buildLayout() {
+    auto* icon = new QLabel;
+    icon->setFixedSize(kIconSide, kIconSide);
+    icon->setAlignment(Qt::AlignCenter);
+    icon->setPixmap(applicationIcon());
+
+    auto* title = new QLabel(PairingTexts::title);
+    title->setFont(systemFont(24, QFont::Bold));
+    auto* subtitle = new QLabel(PairingTexts::subtitle);
+    subtitle->setFont(systemFont(13));
+    subtitle->setWordWrap(true);
+    setTextColor(subtitle, secondaryColor(window_.get()));
+
+    auto* titleColumn = new QVBoxLayout;
+    titleColumn->setSpacing(4);
+    titleColumn->addWidget(title);
+    titleColumn->addWidget(subtitle);
+
+    auto* header = new QHBoxLayout;
+    header->setSpacing(14);
+    header->addWidget(icon, 0, Qt::AlignVCenter);
+    header->addLayout(titleColumn, 1);
+
+    const QString defaultHub = korvan::defaultHubURL;
+    hubField_ = new QLineEdit(defaultHub);
+    hubField_->setPlaceholderText(defaultHub);
+    hubField_->setFixedHeight(28);
+
+    pairCodeField_ = new QLineEdit;
+    pairCodeField_->setPlaceholderText(PairingTexts::codePlaceholder);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSizeF(16);
+    mono.setWeight(QFont::DemiBold);
+    pairCodeField_->setFont(mono);
+    pairCodeField_->setAlignment(Qt::AlignCenter);
+    pairCodeField_->setFixedHeight(34);
+
+    progressIndicator_ = new BusyIndicator;
+    statusLabel_ = new QLabel(PairingTexts::prompt);
+    statusLabel_->setFont(systemFont(12));
+    statusLabel_->setWordWrap(true);
+    statusLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    statusLabel_->setTextInteractionFlags(Qt::NoTextInteraction);
+    statusLabel_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    // Longer texts are cut after the third line rather than pushing the
+    // button off the fixed-size window.
+    const QMargins margins = statusLabel_->contentsMargins();
+    statusLabel_->setMaximumHeight(kStatusMaxLines * statusLabel_->fontMetrics().lineSpacing() +
+                                   margins.top() + margins.bottom());
+    setTextColor(statusLabel_, secondaryColor(window_.get()));
+
+    auto* statusRow = new QHBoxLayout;
+    statusRow->setSpacing(8);
+    statusRow->addWidget(progressIndicator_, 0, Qt::AlignVCenter);
+    statusRow->addWidget(statusLabel_, 1, Qt::AlignVCenter);
+
+    connectButton_ = new QPushButton(PairingTexts::connectButton);
+    connectButton_->setDefault(true);
+    connectButton_->setFixedHeight(36);
+    connect(connectButton_, &QPushButton::clicked, this, &PairingWindowController::connectMac);
+
+    auto* form = new QVBoxLayout(window_.get());
+    form->setContentsMargins(34, 30, 34, 0);
+    form->setSpacing(9);
+    form->addLayout(header);
+    form->addWidget(caption(PairingTexts::hubCaption));
+    form->addWidget(hubField_);
+    form->addWidget(caption(PairingTexts::codeCaption));
+    form->addWidget(pairCodeField_);
+    form->addLayout(statusRow);
+    form->addWidget(connectButton_);
+    form->addStretch(1);
+}
+
+void PairingWindowController::centerWindow() {
+    QScreen* screen = window_->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window_->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window_->move(frame.topLeft());
+}
+
+void PairingWindowController::show(const std::optional<QUrl>& pairingURL) {
+    if (pairingURL) {
+        const PairingLinkFields fields = PairingLink::parse(*pairingURL);
+        if (fields.hub)
+            hubField_->setText(*fields.hub);
+        if (fields.code)
+            pairCodeField_->setText(fields.code->toUpper());
+    }
+
+    // A paired machine may still start a new attempt: only the line changes.
+    setStatusText(manager_.hasPairing() ? PairingTexts::alreadyPaired : PairingTexts::prompt);
+
+    window_->show();
+    centerWindow();
+    window_->raise();
+    window_->activateWindow();
+
+    if (pairCodeField_->text().isEmpty())
+        pairCodeField_->setFocus(Qt::OtherFocusReason);
+}
+
+void PairingWindowController::connectMac() {
+    if (isInstalling_)
+        return;
+    const QString hub = PairingOutcome::normalizedHub(hubField_->text());
+    const std::optional<QString> code = PairingOutcome::normalizedCode(pairCodeField_->text());
+    if (!code) {
+        setStatusText(PairingTexts::emptyCode);
+        pairCodeField_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+
+    // Enrollment may report progress, and reject the address outright, before
+    // installAndEnroll returns; the busy state must already be in place.
+    isInstalling_ = true;
+    setControlsEnabled(false);
+    progressIndicator_->startAnimation();
+
+    QPointer<PairingWindowController> self(this);
+    manager_.installAndEnroll(
+        hub, *code,
+        [self](const QString& text) {
+            if (self)
+                self->handleProgress(text);
+        },
+        [self](const CommandResult& result) {
+            if (self)
+                self->handleCompletion(result);
+        });
+}
+
+void PairingWindowController::handleProgress(const QString& text) {
+    setStatusText(text);
+}
+
+void PairingWindowController::handleCompletion(const CommandResult& result) {
+    isInstalling_ = false;
+    progressIndicator_->stopAnimation();
+    setControlsEnabled(true);
+
+    // The pairing file is read only when the installer claims success.
+    if (result.status != 0 || !manager_.hasPairing()) {
+        setStatusColor(failureColor());
+        setStatusText(PairingOutcome::failureLine(result));
+        return;
+    }
+
+    setStatusColor(successColor());
+    setStatusText(PairingOutcome::successLine());
+    pairCodeField_->clear();
+
+    QPointer<PairingWindowController> self(this);
+    if (onPaired_)
+        onPaired_();
+    if (!self)
+        return;
+    // Hides the window even when the user has reopened it meanwhile, and
+    // without asking windowShouldClose. The window belongs to the controller,
+    // so should the controller go first the window goes with it.
+    QTimer::singleShot(closeDelayMs, this, [this] { window_->hide(); });
+}
+
+void PairingWindowController::setStatusText(const QString& text) {
+    statusLabel_->setText(text);
+}
+
+void PairingWindowController::setStatusColor(const QColor& colour) {
+    setTextColor(statusLabel_, colour);
+}
+
+void PairingWindowController::setControlsEnabled(bool enabled) {
+    connectButton_->setEnabled(enabled);
+    hubField_->setEnabled(enabled);
+    pairCodeField_->setEnabled(enabled);
+}
+
+bool PairingWindowController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != window_.get())
+        return QObject::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::Close:
+        if (!windowShouldClose()) {
+            event->ignore();
+            return true;
+        }
+        break;
+    case QEvent::KeyPress: {
+        // Return reaches the window when the focused field lets it through;
+        // it presses the default button like a click would.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            if (connectButton_->isEnabled())
+                connectButton_->click();
+            return true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}

@@ -1,0 +1,89 @@
+// PairingWindowController: the window in which the user pairs this machine
+// with an account on a hub.
+//
+// The window holds the hub address, the one-time pair code, one status line
+// with a busy indicator, and the connect button. Pressing the button (or
+// Return) hands the trimmed address and the trimmed, upper-cased code to
+// ServiceManager::installAndEnroll and shows its progress texts, then a green
+// success line or a red failure line. A success calls `onPaired` once and
+// hides the window 1.1 s later.
+//
+// Main thread only. The controller owns its window and every control in it;
+// it refers to the ServiceManager, which must outlive it. Closing the window
+// only hides it, so the next show() brings back the same fields. The user
+// cannot close it while an attempt runs. Enrollment callbacks refer to the
+// controller through a QPointer and are dropped once it is gone.
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class BusyIndicator;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+class ServiceManager;
+struct CommandResult;
+
+class PairingWindowController : public QObject {
+    Q_OBJECT
+public:
+    PairingWindowController(ServiceManager& manager, std::function<void()> onPaired);
+    ~PairingWindowController() override;
+    PairingWindowController(const PairingWindowController&) = delete;
+    PairingWindowController& operator=(const PairingWindowController&) = delete;
+
+    // Fills the fields from a korvan link (when given), rewrites the status
+    // line from the pairing state, and brings the window to the front.
+    void show(const std::optional<QUrl>& pairingURL = std::nullopt);
+
+    // Starts one pairing attempt; does nothing while one runs.
+    void connectMac();
+
+    // False while an attempt runs: the window then refuses to close.
+    bool windowShouldClose() const { return !isInstalling_; }
+
+    bool isInstalling() const { return isInstalling_; }
+
+    // Delay between a successful pairing and the window hiding itself.
+    static constexpr int closeDelayMs = 1100;
+
+    static QColor successColor();
+    static QColor failureColor();
+
+    QWidget* window() const { return window_.get(); }
+    QLineEdit* hubField() const { return hubField_; }
+    QLineEdit* pairCodeField() const { return pairCodeField_; }
+    QLabel* statusLabel() const { return statusLabel_; }
+    QPushButton* connectButton() const { return connectButton_; }
+    BusyIndicator* progressIndicator() const { return progressIndicator_; }
+
+protected:
+    // The controller watches its own window: a close request asks
+    // windowShouldClose, and Return presses the connect button.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildLayout();
+    void setStatusText(const QString& text);
+    void setStatusColor(const QColor& colour);
+    void setControlsEnabled(bool enabled);
+    void handleProgress(const QString& text);
+    void handleCompletion(const CommandResult& result);
+    void centerWindow();
+
+    ServiceManager& manager_;
+    std::function<void()> onPaired_;
+    std::unique_ptr<QWidget> window_;
+    QLineEdit* hubField_ = nullptr;
+    QLineEdit* pairCodeField_ = nullptr;
+    QLabel* statusLabel_ = nullptr;
+    QPushButton* connectButton_ = nullptr;
+    BusyIndicator* progressIndicator_ = nullptr;
+    bool isInstalling_ = false;
+};
