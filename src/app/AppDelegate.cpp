@@ -1,5 +1,9 @@
 #include "AppDelegate.h"
 
+#include "KorvanConfig.h"
+#include "pairing/PairingLink.h"
+#include "pairing/PairingWindowController.h"
+
 #include "AppTexts.h"
 #include "StatusText.h"
 #include "platform/Alert.h"
@@ -297,7 +301,7 @@ void AppDelegate::stopAndQuit() {
 }
 
 void AppDelegate::openMobile() {
-    platform_.urlOpener->open(QUrl(AppTexts::defaultHubURL));
+    platform_.urlOpener->open(QUrl(korvan::defaultHubURL));
 }
 
 void AppDelegate::openLocal() {
@@ -318,5 +322,23 @@ void AppDelegate::quitController() {
 }
 
 void AppDelegate::showPairing() {
+    pairingWindow()->show(std::nullopt);
     Q_EMIT pairingRequested();
+}
+
+PairingWindowController* AppDelegate::pairingWindow() {
+    if (!pairingWindow_) {
+        // The window must not keep the delegate alive, nor call into a dead one.
+        pairingWindow_ = std::make_unique<PairingWindowController>(
+            manager_, [self = QPointer<AppDelegate>(this)] {
+                if (self)
+                    self->onPaired();
+            });
+    }
+    return pairingWindow_.get();
+}
+
+void AppDelegate::openURLs(const QList<QUrl>& urls) {
+    if (const auto link = PairingLink::firstKorvanLink(urls))
+        pairingWindow()->show(*link);
 }

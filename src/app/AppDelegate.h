@@ -22,6 +22,7 @@
 #include <memory>
 
 class Alert;
+class PairingWindowController;
 class LoginItem;
 class Preferences;
 class QAction;
@@ -57,6 +58,15 @@ public:
     void showError(const QString& message);
     // Successful pairing: the pairing window calls this.
     void onPaired();
+
+    // The one pairing window, created on first use and kept to the end.
+    PairingWindowController* pairingWindow();
+    bool hasPairingWindow() const { return pairingWindow_ != nullptr; }
+
+    // Links the desktop asked us to open: the first whose scheme is "korvan"
+    // (any case) fills and shows the pairing window; when there is none,
+    // nothing happens at all.
+    void openURLs(const QList<QUrl>& urls);
 
     bool isBusy() const { return isBusy_; }
     bool isPaired() const { return isPaired_; }
@@ -94,7 +104,7 @@ public Q_SLOTS:
     void showPairing();
 
 Q_SIGNALS:
-    // The pairing window should open, with no pairing link.
+    // The pairing window was asked to open with no pairing link.
     void pairingRequested();
 
 private:
@@ -127,4 +137,5 @@ private:
     bool isPaired_ = false;
     ServiceSnapshot snapshot_;
     bool firstRefresh_ = true;
+    std::unique_ptr<PairingWindowController> pairingWindow_;
 };

@@ -57,7 +57,6 @@ inline const QString controllerName = QStringLiteral("Korvan Controller");
 
 // Pages the menu opens in the browser. The hub address is the application's
 // one default hub; the pairing window starts from the same address.
-inline const QString defaultHubURL = QStringLiteral("https://hub.korvan.example");
 inline const QString localConsoleURL = QStringLiteral("http://127.0.0.1:8796");
 
 } // namespace AppTexts

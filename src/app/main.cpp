@@ -8,17 +8,52 @@
 #include "platform/UrlOpener.h"
 #include "platform/XdgAutostartLoginItem.h"
 
+#include "platform/SingleInstance.h"
+
 #include <QApplication>
+#include <QIcon>
 #include <QMetaObject>
+#include <QUrl>
+
+namespace {
+
+QList<QUrl> urlsOf(const QStringList& arguments) {
+    QList<QUrl> urls;
+    for (const QString& argument : arguments)
+        urls << QUrl(argument);
+    return urls;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    // Taken before the application object edits argv, and byte for byte.
+    const QStringList arguments = SingleInstance::argumentsOf(argc, argv);
     QApplication app(argc, argv);
+
+    // One controller per user: a later launch (the desktop opening a
+    // korvan:// link) hands its arguments to the running one and leaves.
+    SingleInstance instance(QStringLiteral("korvan-controller"));
+    SingleInstance::Role role = SingleInstance::Role::unavailable;
+    for (int round = 0; round < 3; ++round) {
+        role = instance.acquire();
+        if (role != SingleInstance::Role::secondary)
+            break;
+        if (instance.forward(arguments))
+            return 0;
+        // The running one quit in between; try to take its place.
+    }
+    if (role == SingleInstance::Role::secondary)
+        return 1;
+
     QCoreApplication::setOrganizationName(QStringLiteral("Korvan"));
     QCoreApplication::setApplicationName(QStringLiteral("korvan-controller"));
     QGuiApplication::setApplicationDisplayName(AppTexts::controllerName);
     QGuiApplication::setDesktopFileName(QStringLiteral("korvan-controller"));
     // The pairing window is the only window; closing it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("korvan-controller"),
+                                                 QIcon(QStringLiteral(":/korvan-controller.svg"))));
 
     MessageBoxAlert alert;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath(),
@@ -36,8 +71,15 @@ int main(int argc, char** argv) {
     AppDelegate delegate(platform);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
-    // Start-up waits for the event loop, as "finished launching" does.
+    // Start-up waits for the event loop, as "finished launching" does; links
+    // this process was started with are handled once, after it.
     QMetaObject::invokeMethod(&delegate, &AppDelegate::applicationDidFinishLaunching,
                               Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &delegate, [&delegate, arguments] { delegate.openURLs(urlsOf(arguments)); },
+        Qt::QueuedConnection);
+    QObject::connect(
+        &instance, &SingleInstance::argumentsReceived, &delegate,
+        [&delegate](const QStringList& received) { delegate.openURLs(urlsOf(received)); });
     return app.exec();
 }

@@ -1,8 +1,10 @@
 // The tray controller driven through its real menu and a real control script.
 
+#include "KorvanConfig.h"
 #include "app/AppDelegate.h"
 #include "app/AppTexts.h"
 #include "fakes/FakePlatform.h"
+#include "pairing/PairingWindowController.h"
 #include "platform/Preferences.h"
 #include "platform/SymbolIcons.h"
 #include "platform/XdgAutostartLoginItem.h"
@@ -10,6 +12,8 @@
 #include "support/ScriptRoot.h"
 
 #include <QAction>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QSettings>
 #include <QSignalSpy>
@@ -420,7 +424,7 @@ private Q_SLOTS:
         menuAction(AppTexts::openLocalTitle)->trigger();
         menuAction(AppTexts::openMobileTitle)->trigger();
         QCOMPARE(opener_.opened, (QList<QUrl>{QUrl(QStringLiteral("http://127.0.0.1:8796")),
-                                              QUrl(AppTexts::defaultHubURL)}));
+                                              QUrl(korvan::defaultHubURL)}));
         QCOMPARE(opener_.opened[1].scheme(), QStringLiteral("https"));
         QVERIFY(opener_.opened[1].path().isEmpty());
     }
@@ -578,6 +582,67 @@ private Q_SLOTS:
         QTRY_COMPARE(d.stateItem()->text(), QStringLiteral("状态: 启动失败"));
         QVERIFY(root.settle());
         QCOMPARE(root.runs(), QStringList{u"status"_s});
+    }
+
+    void pairingWindowAtStartup() {
+        {
+            ScriptRoot root;
+            AppDelegate& d = launch();
+            QVERIFY(d.hasPairingWindow());
+            QTRY_VERIFY(d.pairingWindow()->window()->isVisible());
+            QCOMPARE(d.pairingWindow()->statusLabel()->text(), u"输入移动端生成的一次性配对码。"_s);
+            d.pairingWindow()->window()->hide();
+            d.pairingItem()->trigger(); // the menu item shows the same window
+            QVERIFY(d.pairingWindow()->window()->isVisible());
+        }
+        ScriptRoot root;
+        root.pair();
+        AppDelegate& d = launch();
+        QVERIFY(!d.hasPairingWindow());
+    }
+
+    void urlEntry_data() {
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<QString>("hub");
+        QTest::addColumn<QString>("code");
+        const QString def = korvan::defaultHubURL;
+        QTest::newRow("web address alone")
+            << QStringList{u"https://example.org/?code=x"_s} << false << def << QString();
+        QTest::newRow("nothing") << QStringList{} << false << def << QString();
+        QTest::newRow("first korvan link after a web address")
+            << QStringList{u"https://example.org/?code=web"_s,
+                           u"korvan://pair?hub=https%3A%2F%2Fh.example&code=ab-cd"_s,
+                           u"korvan://pair?code=third"_s}
+            << true << u"https://h.example"_s << u"AB-CD"_s;
+        QTest::newRow("upper-case scheme, hub kept with blanks")
+            << QStringList{u"KORVAN://x?hub=%20http://a.example%20"_s} << true
+            << u" http://a.example "_s << QString();
+        QTest::newRow("korvan link without query")
+            << QStringList{u"korvan:"_s} << true << def << QString();
+        QTest::newRow("argument that is no url")
+            << QStringList{u"-platform"_s} << false << def << QString();
+    }
+
+    void urlEntry() {
+        QFETCH(QStringList, urls);
+        QFETCH(bool, shown);
+        ScriptRoot root;
+        root.pair(); // a paired start leaves the window uncreated
+        AppDelegate& d = launch();
+        QList<QUrl> list;
+        for (const QString& u : urls)
+            list << QUrl(u);
+        d.openURLs(list);
+        QCOMPARE(d.hasPairingWindow(), shown);
+        if (!shown)
+            return;
+        QVERIFY(d.pairingWindow()->window()->isVisible());
+        QTEST(d.pairingWindow()->hubField()->text(), "hub");
+        QTEST(d.pairingWindow()->pairCodeField()->text(), "code");
+        // On a paired machine the window says so.
+        QCOMPARE(d.pairingWindow()->statusLabel()->text(),
+                 u"这台 Mac 已经配对。只有管理员解除旧绑定后，新的配对码才会生效。"_s);
     }
 
     void trayShownOnceAvailable() {

@@ -40,9 +40,11 @@ void TestStatusText::serviceLines_data() {
     QTest::newRow("online") << QStringLiteral("online") << QStringLiteral("Bridge: 运行中")
                             << QStringLiteral("Agent: 运行中") << QStringLiteral("云端: 已联动");
     QTest::newRow("other case") << QStringLiteral("Online") << QStringLiteral("Bridge: 已停止")
-                                << QStringLiteral("Agent: 已停止") << QStringLiteral("云端: 未连接");
-    QTest::newRow("trailing space") << QStringLiteral("online ") << QStringLiteral("Bridge: 已停止")
-                                    << QStringLiteral("Agent: 已停止") << QStringLiteral("云端: 未连接");
+                                << QStringLiteral("Agent: 已停止")
+                                << QStringLiteral("云端: 未连接");
+    QTest::newRow("trailing space")
+        << QStringLiteral("online ") << QStringLiteral("Bridge: 已停止")
+        << QStringLiteral("Agent: 已停止") << QStringLiteral("云端: 未连接");
     QTest::newRow("default") << QStringLiteral("stopped") << QStringLiteral("Bridge: 已停止")
                              << QStringLiteral("Agent: 已停止") << QStringLiteral("云端: 未连接");
 }
@@ -65,16 +67,20 @@ void TestStatusText::memory_data() {
     const QString zero = QStringLiteral("当前占用: 0 MB");
     QTest::newRow("zero") << qint64(0) << qint64(0) << zero;
     QTest::newRow("511 KB rounds down") << qint64(511) << qint64(0) << zero;
-    QTest::newRow("512 KB rounds half up") << qint64(256) << qint64(256) << QStringLiteral("当前占用: 约 1 MB");
+    QTest::newRow("512 KB rounds half up")
+        << qint64(256) << qint64(256) << QStringLiteral("当前占用: 约 1 MB");
     QTest::newRow("1535 KB") << qint64(1535) << qint64(0) << QStringLiteral("当前占用: 约 1 MB");
     QTest::newRow("1536 KB") << qint64(0) << qint64(1536) << QStringLiteral("当前占用: 约 2 MB");
-    QTest::newRow("50 MB + 20 MB") << qint64(50 * 1024) << qint64(20 * 1024) << QStringLiteral("当前占用: 约 70 MB");
+    QTest::newRow("50 MB + 20 MB")
+        << qint64(50 * 1024) << qint64(20 * 1024) << QStringLiteral("当前占用: 约 70 MB");
     QTest::newRow("negative total") << qint64(-5000) << qint64(100) << zero;
     QTest::newRow("negative half") << qint64(-512) << qint64(0) << zero;
-    QTest::newRow("max alone") << max << qint64(0) << QStringLiteral("当前占用: 约 9007199254740992 MB");
+    QTest::newRow("max alone") << max << qint64(0)
+                               << QStringLiteral("当前占用: 约 9007199254740992 MB");
     // The sum leaves the 64-bit range: it must neither wrap to a negative
     // "0 MB" nor be undefined.
-    QTest::newRow("sum beyond 64 bits") << max << max << QStringLiteral("当前占用: 约 18014398509481984 MB");
+    QTest::newRow("sum beyond 64 bits")
+        << max << max << QStringLiteral("当前占用: 约 18014398509481984 MB");
     QTest::newRow("min plus min") << min << min << zero;
     QTest::newRow("max plus min") << max << min << zero;
 }
