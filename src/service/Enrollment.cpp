@@ -130,12 +130,12 @@ void install(const std::shared_ptr<MainQueue>& queue, std::shared_ptr<Call> call
 
     queue->post([call] { call->progress(ServiceTexts::installing); });
 
-    ProcessSpec spec;
-    spec.program = "/bin/bash";
-    spec.arguments = {QFile::encodeName(path).toStdString()};
-    spec.environment = installerEnvironment(std::move(call->environment), *call);
-    spec.mergeStreams = true;
-    const ProcessOutcome outcome = runProcess(spec);
+    ProcessSpec job;
+    job.program = "/bin/bash";
+    job.arguments = {QFile::encodeName(path).toStdString()};
+    job.environment = installerEnvironment(std::move(call->environment), *call);
+    job.mergeStreams = true;
+    const ProcessOutcome outcome = runProcess(job);
     ::unlink(QFile::encodeName(path).constData());
 
     if (outcome.kind == ProcessOutcome::Kind::launchFailed) {

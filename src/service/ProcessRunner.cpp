@@ -103,7 +103,7 @@ bool exitsBefore(pid_t pid, Clock::time_point deadline) {
 
 // Spawns the child with its standard output and error on the given write ends.
 // Returns 0 or the spawn error number.
-int spawn(const ProcessSpec& spec, int outFd, int errFd, bool ownGroup, pid_t& pid) {
+int spawn(const ProcessSpec& job, int outFd, int errFd, bool ownGroup, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     int rc = posix_spawn_file_actions_init(&actions);
@@ -137,11 +137,11 @@ int spawn(const ProcessSpec& spec, int outFd, int errFd, bool ownGroup, pid_t& p
         rc = posix_spawn_file_actions_adddup2(&actions, errFd, STDERR_FILENO);
 
     if (rc == 0) {
-        std::vector<std::string> argv{spec.program};
-        argv.insert(argv.end(), spec.arguments.begin(), spec.arguments.end());
+        std::vector<std::string> argv{job.program};
+        argv.insert(argv.end(), job.arguments.begin(), job.arguments.end());
         auto argvPtrs = cStrings(argv);
-        auto envPtrs = cStrings(spec.environment);
-        rc = posix_spawn(&pid, spec.program.c_str(), &actions, &attr, argvPtrs.data(),
+        auto envPtrs = cStrings(job.environment);
+        rc = posix_spawn(&pid, job.program.c_str(), &actions, &attr, argvPtrs.data(),
                          envPtrs.data());
     }
     posix_spawnattr_destroy(&attr);
@@ -222,21 +222,21 @@ QString systemErrorText(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
 }
 
-ProcessOutcome runProcess(const ProcessSpec& spec) {
+ProcessOutcome runProcess(const ProcessSpec& job) {
     ProcessOutcome outcome;
     Pipe out;
     Pipe err;
     int rc = out.open();
-    if (rc == 0 && !spec.mergeStreams)
+    if (rc == 0 && !job.mergeStreams)
         rc = err.open();
     if (rc != 0) {
         outcome.launchError = rc;
         return outcome;
     }
 
-    const bool limited = spec.timeLimit.has_value();
+    const bool limited = job.timeLimit.has_value();
     pid_t pid = 0;
-    rc = spawn(spec, out.write.get(), spec.mergeStreams ? out.write.get() : err.write.get(),
+    rc = spawn(job, out.write.get(), job.mergeStreams ? out.write.get() : err.write.get(),
                limited, pid);
     // Our copies of the write ends must go, or end-of-file never comes.
     out.write.reset();
@@ -248,11 +248,11 @@ ProcessOutcome runProcess(const ProcessSpec& spec) {
 
     std::optional<Clock::time_point> deadline;
     if (limited)
-        deadline = Clock::now() + *spec.timeLimit;
+        deadline = Clock::now() + *job.timeLimit;
 
     Fd* fds[2] = {&out.read, &err.read};
     Sink sinks[2] = {{&outcome.standardOutput}, {&outcome.standardError}};
-    bool finished = drain(fds, sinks, spec.mergeStreams ? 1 : 2, deadline);
+    bool finished = drain(fds, sinks, job.mergeStreams ? 1 : 2, deadline);
     sinks[0].finish();
     sinks[1].finish();
     if (finished && deadline)

@@ -39,7 +39,7 @@ struct ProcessOutcome {
 std::vector<std::string> currentEnvironment();
 
 // Runs the child to completion (or to its time limit) and returns what it did.
-ProcessOutcome runProcess(const ProcessSpec& spec);
+ProcessOutcome runProcess(const ProcessSpec& job);
 
 // The system's description of an errno-style code, as user-facing text.
 QString systemErrorText(int code);

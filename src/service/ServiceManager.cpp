@@ -66,12 +66,12 @@ CommandResult runControlScript(const QString& script, const QString& command,
                                std::optional<std::chrono::milliseconds> timeLimit) {
     if (!isExecutableFile(script))
         return {QString(), ServiceTexts::scriptMissing, 127};
-    ProcessSpec spec;
-    spec.program = "/bin/bash";
-    spec.arguments = {QFile::encodeName(script).toStdString(), command.toStdString()};
-    spec.environment = std::move(environment);
-    spec.timeLimit = timeLimit;
-    const ProcessOutcome outcome = runProcess(spec);
+    ProcessSpec job;
+    job.program = "/bin/bash";
+    job.arguments = {QFile::encodeName(script).toStdString(), command.toStdString()};
+    job.environment = std::move(environment);
+    job.timeLimit = timeLimit;
+    const ProcessOutcome outcome = runProcess(job);
     switch (outcome.kind) {
     case ProcessOutcome::Kind::launchFailed:
         return {QString(), systemErrorText(outcome.launchError), 126};

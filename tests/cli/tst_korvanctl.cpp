@@ -43,19 +43,22 @@ void TestKorvanctl::statusLines() {
                      "agent_memory_kb=20480\\n'\n");
     const Run r = korvanctl({QStringLiteral("status")});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(QString::fromUtf8(r.out), QStringLiteral("状态: 已联动\nBridge: 运行中\nAgent: 运行中\n"
-                                                      "云端: 已联动\n当前占用: 约 70 MB\n"));
+    QCOMPARE(QString::fromUtf8(r.out),
+             QStringLiteral("状态: 已联动\nBridge: 运行中\nAgent: 运行中\n"
+                            "云端: 已联动\n当前占用: 约 70 MB\n"));
     QCOMPARE(r.err, QByteArray());
 
     root.writeScript("exit 0\n", false); // missing script: the default report
     QCOMPARE(QString::fromUtf8(korvanctl({QStringLiteral("status")}).out),
-             QStringLiteral("状态: 启动失败\nBridge: 已停止\nAgent: 已停止\n云端: 未连接\n当前占用: 0 MB\n"));
+             QStringLiteral(
+                 "状态: 启动失败\nBridge: 已停止\nAgent: 已停止\n云端: 未连接\n当前占用: 0 MB\n"));
 }
 
 void TestKorvanctl::statusJson() {
     TestServiceRoot root;
-    root.writeScript("printf 'desired=disabled\\nbridge=on\"line\\nhub=\\xe4\\xba\\x91\\n"
-                     "bridge_memory_kb=9223372036854775807\\nagent_memory_kb=-9223372036854775808\\n'\n");
+    root.writeScript(
+        "printf 'desired=disabled\\nbridge=on\"line\\nhub=\\xe4\\xba\\x91\\n"
+        "bridge_memory_kb=9223372036854775807\\nagent_memory_kb=-9223372036854775808\\n'\n");
     root.writeFile(root.path() + QStringLiteral("/.env"),
                    "KORVAN_AGENT_HOST_ID=h\nKORVAN_AGENT_TOKEN=t\n");
     const Run r = korvanctl({QStringLiteral("status"), QStringLiteral("--json")});
@@ -83,15 +86,17 @@ void TestKorvanctl::commands_data() {
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("out");
     QTest::addColumn<QByteArray>("err");
-    QTest::newRow("start, bytes unchanged") << QStringLiteral("start")
+    QTest::newRow("start, bytes unchanged")
+        << QStringLiteral("start")
         << QByteArray("printf 'a\\n\\nb'; printf '\\xe9\\x94\\x99' >&2; exit 3") << true << 3
         << QByteArray("a\n\nb") << QByteArray("\xe9\x94\x99");
-    QTest::newRow("stop echoes its word") << QStringLiteral("stop") << QByteArray("echo \"$1\"") << true
-        << 0 << QByteArray("stop\n") << QByteArray();
-    QTest::newRow("restart killed") << QStringLiteral("restart") << QByteArray("kill -KILL $$") << true
-        << 9 << QByteArray() << QByteArray();
-    QTest::newRow("missing script") << QStringLiteral("start") << QByteArray() << false << 127
-        << QByteArray() << QStringLiteral("找不到 Korvan 服务控制脚本，请先更新 Korvan。").toUtf8();
+    QTest::newRow("stop echoes its word") << QStringLiteral("stop") << QByteArray("echo \"$1\"")
+                                          << true << 0 << QByteArray("stop\n") << QByteArray();
+    QTest::newRow("restart killed") << QStringLiteral("restart") << QByteArray("kill -KILL $$")
+                                    << true << 9 << QByteArray() << QByteArray();
+    QTest::newRow("missing script")
+        << QStringLiteral("start") << QByteArray() << false << 127 << QByteArray()
+        << QStringLiteral("找不到 Korvan 服务控制脚本，请先更新 Korvan。").toUtf8();
 }
 
 void TestKorvanctl::commands() {
@@ -112,8 +117,10 @@ void TestKorvanctl::usage_data() {
     QTest::addColumn<bool>("usageOnStdout");
     QTest::newRow("no arguments") << QStringList{} << 2 << false;
     QTest::newRow("unknown command") << QStringList{QStringLiteral("launch")} << 2 << false;
-    QTest::newRow("extra argument") << QStringList{QStringLiteral("start"), QStringLiteral("now")} << 2 << false;
-    QTest::newRow("unknown status option") << QStringList{QStringLiteral("status"), QStringLiteral("--xml")} << 2 << false;
+    QTest::newRow("extra argument")
+        << QStringList{QStringLiteral("start"), QStringLiteral("now")} << 2 << false;
+    QTest::newRow("unknown status option")
+        << QStringList{QStringLiteral("status"), QStringLiteral("--xml")} << 2 << false;
     QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0 << true;
 }
 

@@ -325,10 +325,10 @@ void TestServiceManager::statusParsesReport() {
 }
 
 void TestServiceManager::launchFailureIsReported() {
-    ProcessSpec spec;
-    spec.program = "/nonexistent/interpreter";
-    spec.environment = currentEnvironment();
-    const ProcessOutcome outcome = runProcess(spec);
+    ProcessSpec job;
+    job.program = "/nonexistent/interpreter";
+    job.environment = currentEnvironment();
+    const ProcessOutcome outcome = runProcess(job);
     QCOMPARE(outcome.kind, ProcessOutcome::Kind::launchFailed);
     QCOMPARE(outcome.launchError, ENOENT);
     QVERIFY(!systemErrorText(outcome.launchError).isEmpty());
