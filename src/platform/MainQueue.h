@@ -12,6 +12,7 @@
 #include <mutex>
 
 class QObject;
+struct MainQueueState;
 
 class MainQueue {
 public:
@@ -26,8 +27,8 @@ public:
 
 private:
     MainQueue();
-    mutable std::mutex mutex_;
-    QObject* context_ = nullptr; // lives on the main thread until close()
+    std::shared_ptr<MainQueueState> state_; // shared with the context object
+    QObject* context_ = nullptr;            // lives on the main thread until close()
 };
 
 // Runs `work` on a fresh background thread of its own. A work item that never
