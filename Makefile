@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target sets the machine up first.
-.PHONY: setup build release test test-dev test-asan test-tsan demo bench format clean
+.PHONY: setup build release test test-dev test-asan test-tsan demo bench fuzz soak format clean
 
 setup:
 	@bash scripts/bootstrap
@@ -32,6 +32,16 @@ demo: build
 
 bench: release
 	bash bench/run
+
+# Each fuzz target for FUZZ_SECONDS (default 30).
+FUZZ_SECONDS ?= 30
+fuzz: setup
+	bash scripts/fuzz $(FUZZ_SECONDS)
+
+# The soak test at full length.
+SOAK_RUNS ?= 20000
+soak: build
+	KORVAN_SOAK_RUNS=$(SOAK_RUNS) ctest --test-dir build/dev -L soak --output-on-failure
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

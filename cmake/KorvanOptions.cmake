@@ -23,3 +23,19 @@ if(KORVAN_SANITIZE)
     target_compile_options(korvan_options INTERFACE ${_flags})
     target_link_options(korvan_options INTERFACE ${_flags})
 endif()
+
+# A fuzzing build instruments our own code for coverage feedback and memory
+# errors; Qt stays the system's uninstrumented build. Only the fuzz targets
+# link libFuzzer's main (tests/fuzz).
+if(KORVAN_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "KORVAN_FUZZ needs clang (CXX=clang++-14), not ${CMAKE_CXX_COMPILER_ID}")
+    endif()
+    if(KORVAN_SANITIZE)
+        message(FATAL_ERROR "KORVAN_FUZZ brings its own sanitizers; leave KORVAN_SANITIZE empty")
+    endif()
+    set(_fuzz_flags -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+        -fno-omit-frame-pointer -g)
+    target_compile_options(korvan_options INTERFACE ${_fuzz_flags})
+    target_link_options(korvan_options INTERFACE -fsanitize=address,undefined)
+endif()
