@@ -16,6 +16,7 @@ test: build test-dev test-asan test-tsan
 
 test-dev: build
 	ctest --preset dev
+	ctest --test-dir build/dev -L soak --output-on-failure
 
 test-asan: setup
 	cmake --preset asan >/dev/null
