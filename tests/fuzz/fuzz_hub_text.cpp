@@ -26,6 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Normalising again changes nothing, unless removing slashes uncovered
     // blanks ("/ x" gives " x"): those stay, as the rule takes blanks first.
+    // An ASCII space left that way makes the address unusable, but a wider
+    // one ("https://h/\u3000/") parses and reaches the installer as is.
     const bool blankEnds = !hub.isEmpty() && (reference::isBlankChar(hub.front()) ||
                                               reference::isBlankChar(hub.back()));
     if (!blankEnds)
