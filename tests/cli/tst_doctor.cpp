@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -113,6 +114,7 @@ private Q_SLOTS:
     void conveniences_data();
     void conveniences();
     void noSessionBus();
+    void xembedTray();
     void extraArgumentIsUsage();
 };
 
@@ -328,6 +330,49 @@ void DoctorTest::noSessionBus() {
     QCOMPARE(r.exitCode, 1);
     // Asking anyway would have dbus-send start a bus of its own.
     QVERIFY(!QFile::exists(m.path(QStringLiteral("bin/dbus-send.args"))));
+}
+
+// A real X server and a real XEmbed tray, where the machine has them.
+void DoctorTest::xembedTray() {
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+    if (xvfb.isEmpty() || trayer.isEmpty())
+        QSKIP("needs Xvfb and trayer");
+    QProcess server;
+    server.start(xvfb,
+                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                  QStringLiteral("0"), QStringLiteral("640x480x24")});
+    QVERIFY(QTest::qWaitFor([&] { return server.canReadLine(); }, 30000));
+    const QString display = u':' + QString::fromLatin1(server.readLine().trimmed());
+
+    Machine m;
+    setUpHealthy(m);
+    m.fakeTool(QStringLiteral("dbus-send"), kNoWatcher);
+    m.env().insert(QStringLiteral("DISPLAY"), display);
+    const QString none = QStringLiteral("tray host: no StatusNotifierWatcher on the session bus; "
+                                        "no XEmbed tray owns _NET_SYSTEM_TRAY_S0 on ") +
+                         display;
+    Run r = m.doctor();
+    QCOMPARE(r.lines.value(QStringLiteral("tray host")), none);
+    QCOMPARE(r.exitCode, 1);
+
+    QProcess tray;
+    QProcessEnvironment trayEnv = QProcessEnvironment::systemEnvironment();
+    trayEnv.insert(QStringLiteral("DISPLAY"), display);
+    tray.setProcessEnvironment(trayEnv);
+    tray.start(trayer, QStringList{});
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            r = m.doctor();
+            return r.exitCode == 0;
+        },
+        30000));
+    QCOMPARE(r.lines.value(QStringLiteral("tray host")),
+             QStringLiteral("tray host: an XEmbed tray owns _NET_SYSTEM_TRAY_S0 on ") + display);
+    tray.kill();
+    tray.waitForFinished();
+    server.kill();
+    server.waitForFinished();
 }
 
 void DoctorTest::extraArgumentIsUsage() {
