@@ -33,7 +33,8 @@ demo: build
 
 # An optimised build of the two programs, installed with the desktop entry
 # and icons under PREFIX (DESTDIR is honoured for staging). The file list
-# lands in build/release/install_manifest.txt, which `make uninstall` reads.
+# lands in build/release/install_manifest.txt, which `make uninstall` reads
+# (with the same DESTDIR, since the list leaves it out).
 PREFIX ?= /usr/local
 install: setup
 	cmake --preset release >/dev/null
@@ -45,7 +46,7 @@ install: setup
 uninstall:
 	@test -f build/release/install_manifest.txt || \
 		{ echo "uninstall: no build/release/install_manifest.txt; see README.md" >&2; exit 1; }
-	xargs -d '\n' rm -fv < build/release/install_manifest.txt
+	sed 's|^|$(DESTDIR)|' build/release/install_manifest.txt | xargs -d '\n' rm -fv
 	@if [ -z "$(DESTDIR)" ] && command -v update-desktop-database >/dev/null; then \
 		update-desktop-database -q "$(PREFIX)/share/applications" || true; fi
 
