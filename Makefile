@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target sets the machine up first.
-.PHONY: setup build release test test-dev test-asan test-tsan demo bench fuzz soak format clean
+.PHONY: setup build release test test-dev test-asan test-tsan demo install uninstall bench fuzz soak format clean
 
 setup:
 	@bash scripts/bootstrap
@@ -30,6 +30,25 @@ test-tsan: setup
 
 demo: build
 	bash examples/demo/run
+
+# An optimised build of the two programs, installed with the desktop entry
+# and icons under PREFIX (DESTDIR is honoured for staging). The file list
+# lands in build/release/install_manifest.txt, which `make uninstall` reads
+# (with the same DESTDIR, since the list leaves it out).
+PREFIX ?= /usr/local
+install: setup
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target korvan-controller korvanctl
+	cmake --install build/release --prefix "$(PREFIX)"
+	@if [ -z "$(DESTDIR)" ] && command -v update-desktop-database >/dev/null; then \
+		update-desktop-database -q "$(PREFIX)/share/applications" || true; fi
+
+uninstall:
+	@test -f build/release/install_manifest.txt || \
+		{ echo "uninstall: no build/release/install_manifest.txt; see README.md" >&2; exit 1; }
+	sed 's|^|$(DESTDIR)|' build/release/install_manifest.txt | xargs -d '\n' rm -fv
+	@if [ -z "$(DESTDIR)" ] && command -v update-desktop-database >/dev/null; then \
+		update-desktop-database -q "$(PREFIX)/share/applications" || true; fi
 
 bench: release
 	bash bench/run

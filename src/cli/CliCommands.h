@@ -15,6 +15,9 @@ int statusCommand(ServiceManager& manager, const QStringList& args);
 int serviceCommand(ServiceManager& manager, const QString& word, const QStringList& args);
 // korvanctl pair [--hub URL] [--code CODE] [--link LINK] [--verbose]
 int pairCommand(ServiceManager& manager, const QStringList& args);
+// korvanctl doctor: checks what a running controller needs, one line each;
+// 0 when the control script, the pairing and a tray host are all in place.
+int doctorCommand(ServiceManager& manager, const QStringList& args);
 
 // Maps a CommandResult status onto a process exit status: 0..255 as is,
 // anything else 255.

@@ -27,6 +27,10 @@ void printUsage(bool toError) {
             ", a korvan://\n"
             "                    link fills hub and code, --hub and --code win over it,\n"
             "                    --verbose also prints the installer's output\n"
+            "  doctor            check the service root, control script, pairing file,\n"
+            "                    tray host, start-at-login entry and korvan:// link\n"
+            "                    handler, one line each; exit 1 when the controller\n"
+            "                    could not run here (no script, pairing or tray host)\n"
             "  --help            show this help\n"
             "  --version         show the version\n"
             "\n"
@@ -82,6 +86,8 @@ int main(int argc, char** argv) {
         return cli::serviceCommand(manager, command, args);
     if (command == u"pair")
         return cli::pairCommand(manager, args);
+    if (command == u"doctor")
+        return cli::doctorCommand(manager, args);
     cli::printUsage(true);
     return 2;
 }

@@ -6,9 +6,8 @@
 
 namespace PairingFile {
 
-bool isPaired(QStringView text) {
-    bool hostId = false;
-    bool token = false;
+Keys keysIn(QStringView text) {
+    Keys keys;
     for (QStringView line : text::splitLines(text)) {
         const qsizetype eq = line.indexOf(u'=');
         if (eq < 0)
@@ -16,10 +15,15 @@ bool isPaired(QStringView text) {
         if (line.sliced(eq + 1).trimmed().isEmpty())
             continue;
         const QStringView key = line.first(eq);
-        hostId = hostId || key == QStringView(hostIdKey);
-        token = token || key == QStringView(tokenKey);
+        keys.hostId = keys.hostId || key == QStringView(hostIdKey);
+        keys.token = keys.token || key == QStringView(tokenKey);
     }
-    return hostId && token;
+    return keys;
+}
+
+bool isPaired(QStringView text) {
+    const Keys keys = keysIn(text);
+    return keys.hostId && keys.token;
 }
 
 bool isPairedAt(const QString& path) {

@@ -13,6 +13,13 @@ namespace PairingFile {
 inline constexpr char16_t hostIdKey[] = u"KORVAN_AGENT_HOST_ID";
 inline constexpr char16_t tokenKey[] = u"KORVAN_AGENT_TOKEN";
 
+// Which of the two keys the text names with a value that is not blank.
+struct Keys {
+    bool hostId = false;
+    bool token = false;
+};
+Keys keysIn(QStringView text);
+
 // True when the text names both keys, each with a value that is not blank.
 bool isPaired(QStringView text);
 

@@ -1,0 +1,311 @@
+// korvanctl doctor: one line per thing a running controller depends on, each
+// with a verdict word first so that scripts can grep for it. Values from the
+// pairing file are never printed, only which keys are there.
+#include "CliCommands.h"
+
+#include "platform/MainQueue.h"
+#include "platform/XdgAutostartLoginItem.h"
+#include "service/PairingFile.h"
+#include "service/ProcessRunner.h"
+#include "service/ServiceManager.h"
+#include "service/TextRules.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QStandardPaths>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+enum class Verdict { ok, warn, missing, fail, off, unknown };
+
+QString verdictWord(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::ok:
+        return QStringLiteral("ok");
+    case Verdict::warn:
+        return QStringLiteral("warn");
+    case Verdict::missing:
+        return QStringLiteral("missing");
+    case Verdict::fail:
+        return QStringLiteral("fail");
+    case Verdict::off:
+        return QStringLiteral("off");
+    case Verdict::unknown:
+        return QStringLiteral("unknown");
+    }
+    return QString();
+}
+
+struct Check {
+    Verdict verdict;
+    QString text;
+};
+
+void print(const Check& check) {
+    writeOut(verdictWord(check.verdict).leftJustified(8) + check.text + u'\n');
+}
+
+// A desktop helper that hangs (a bus that does not answer) must not hang
+// the doctor, so every helper run has a time limit.
+constexpr std::chrono::seconds kToolTimeLimit{10};
+
+// Runs a program found on PATH to completion on a background thread while
+// this thread waits; std::nullopt when PATH has no such program.
+std::optional<ProcessOutcome> runTool(const QString& name, const QStringList& arguments) {
+    const QString program = QStandardPaths::findExecutable(name);
+    if (program.isEmpty())
+        return std::nullopt;
+    ProcessSpec job;
+    job.program = QFile::encodeName(program).toStdString();
+    for (const QString& argument : arguments)
+        job.arguments.push_back(argument.toStdString());
+    job.environment = currentEnvironment();
+    job.timeLimit = kToolTimeLimit;
+
+    const auto queue = MainQueue::create();
+    QEventLoop loop;
+    ProcessOutcome outcome;
+    runInBackground([queue, job, &outcome, &loop] {
+        ProcessOutcome result = runProcess(job);
+        queue->post([&outcome, &loop, result = std::move(result)] {
+            outcome = result;
+            loop.quit();
+        });
+    });
+    loop.exec();
+    return outcome;
+}
+
+QString firstLine(const QByteArray& bytes) {
+    const QString text = text::decodeUtf8OrEmpty(bytes).trimmed();
+    return text.section(u'\n', 0, 0).trimmed();
+}
+
+QString whyItFailed(const QString& tool, const ProcessOutcome& outcome) {
+    switch (outcome.kind) {
+    case ProcessOutcome::Kind::timedOut:
+        return tool + QStringLiteral(" did not answer");
+    case ProcessOutcome::Kind::launchFailed:
+        return tool + QStringLiteral(" could not be started: ") +
+               systemErrorText(outcome.launchError);
+    case ProcessOutcome::Kind::signalled:
+        return tool + QStringLiteral(" was killed by signal ") + QString::number(outcome.status);
+    case ProcessOutcome::Kind::exited:
+        break;
+    }
+    const QString said = firstLine(outcome.standardError);
+    return tool + QStringLiteral(" failed") + (said.isEmpty() ? QString() : u": " + said);
+}
+
+Check serviceRoot(const ServiceManager& manager) {
+    const bool fromEnvironment =
+        !text::trimmed(qEnvironmentVariable("KORVAN_APP_SUPPORT_DIR")).isEmpty();
+    const QString root = manager.serviceRootPath();
+    const QString source = fromEnvironment ? QStringLiteral("from KORVAN_APP_SUPPORT_DIR")
+                                           : QStringLiteral("the default; KORVAN_APP_SUPPORT_DIR "
+                                                            "is not set");
+    const QString text =
+        QStringLiteral("service root: ") + root + QStringLiteral(" (") + source + u')';
+    const QFileInfo info(root);
+    if (!info.exists())
+        return {Verdict::missing, text + QStringLiteral(", does not exist")};
+    if (!info.isDir())
+        return {Verdict::fail, text + QStringLiteral(", is not a folder")};
+    return {Verdict::ok, text};
+}
+
+Check controlScript(const ServiceManager& manager) {
+    // The same test the runner makes before every run.
+    const QString path = manager.controlScriptPath();
+    const QByteArray native = QFile::encodeName(path);
+    const QString text = QStringLiteral("control script: ") + path;
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0)
+        return {Verdict::missing, text + QStringLiteral(" not found")};
+    if (!S_ISREG(st.st_mode))
+        return {Verdict::fail, text + QStringLiteral(" is not a regular file")};
+    if (::access(native.constData(), X_OK) != 0)
+        return {Verdict::fail, text + QStringLiteral(" is not executable")};
+    return {Verdict::ok, text + QStringLiteral(" is executable")};
+}
+
+Check pairingFile(const ServiceManager& manager) {
+    const QString path = manager.pairingFilePath();
+    const QString text = QStringLiteral("pairing file: ") + path;
+    if (!QFileInfo::exists(path))
+        return {Verdict::missing, text + QStringLiteral(" not found; the machine is not paired")};
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    if (!file.isOpen() || file.error() != QFileDevice::NoError)
+        return {Verdict::fail, text + QStringLiteral(" cannot be read")};
+    const std::optional<QString> decoded = text::decodeUtf8(bytes);
+    if (!decoded)
+        return {Verdict::fail, text + QStringLiteral(" is not UTF-8 text")};
+
+    const PairingFile::Keys keys = PairingFile::keysIn(*decoded);
+    if (keys.hostId && keys.token)
+        return {Verdict::ok, text + QStringLiteral(" names KORVAN_AGENT_HOST_ID and "
+                                                   "KORVAN_AGENT_TOKEN")};
+    QStringList lacking;
+    if (!keys.hostId)
+        lacking << QString::fromUtf16(PairingFile::hostIdKey);
+    if (!keys.token)
+        lacking << QString::fromUtf16(PairingFile::tokenKey);
+    QString line = text + QStringLiteral(" lacks ") + lacking.join(QStringLiteral(" and "));
+    // An editor that saved CR LF line ends turns the file into one line,
+    // which reads as unpaired however right it looks on screen.
+    if (decoded->contains(QStringLiteral("\r\n")))
+        line += QStringLiteral(" (its lines end in CR LF; only a line feed ends a line)");
+    return {Verdict::missing, line};
+}
+
+// One way of reaching a tray host: present, absent, or not known.
+struct Probe {
+    enum class Answer { yes, no, unknown } answer;
+    QString detail;
+};
+
+Probe statusNotifierWatcher() {
+    // Without an address and without the standard socket, dbus-send would
+    // try to autolaunch a bus of its own; there is simply none to ask.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
+        (runtime.isEmpty() || !QFileInfo::exists(runtime + QStringLiteral("/bus"))))
+        return {Probe::Answer::no, QStringLiteral("no session bus")};
+    const auto outcome = runTool(QStringLiteral("dbus-send"),
+                                 {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                                  QStringLiteral("--dest=org.freedesktop.DBus"),
+                                  QStringLiteral("/org/freedesktop/DBus"),
+                                  QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
+                                  QStringLiteral("string:org.kde.StatusNotifierWatcher")});
+    if (!outcome)
+        return {Probe::Answer::unknown, QStringLiteral("dbus-send not found")};
+    if (outcome->kind != ProcessOutcome::Kind::exited || outcome->status != 0)
+        return {Probe::Answer::unknown, whyItFailed(QStringLiteral("dbus-send"), *outcome)};
+    const QString reply = text::decodeUtf8OrEmpty(outcome->standardOutput);
+    if (reply.contains(QStringLiteral("boolean true")))
+        return {Probe::Answer::yes,
+                QStringLiteral("a StatusNotifierWatcher is on the session bus")};
+    if (reply.contains(QStringLiteral("boolean false")))
+        return {Probe::Answer::no, QStringLiteral("no StatusNotifierWatcher on the session bus")};
+    return {Probe::Answer::unknown, QStringLiteral("dbus-send gave no answer")};
+}
+
+// Asks the X server which window owns the system tray selection. No
+// command-line tool in the distribution reports a selection's owner, so the
+// client library is loaded at run time: korvanctl keeps no link-time tie to
+// X and still works where it is not installed.
+Probe xembedTray() {
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty())
+        return {Probe::Answer::no, QStringLiteral("no X display")};
+    const QString name = QString::fromLocal8Bit(display);
+    QLibrary x11(QStringLiteral("X11"), 6);
+    using OpenDisplay = void* (*)(const char*);
+    using DefaultScreen = int (*)(void*);
+    using InternAtom = unsigned long (*)(void*, const char*, int);
+    using GetSelectionOwner = unsigned long (*)(void*, unsigned long);
+    using CloseDisplay = int (*)(void*);
+    const auto openDisplay = reinterpret_cast<OpenDisplay>(x11.resolve("XOpenDisplay"));
+    const auto defaultScreen = reinterpret_cast<DefaultScreen>(x11.resolve("XDefaultScreen"));
+    const auto internAtom = reinterpret_cast<InternAtom>(x11.resolve("XInternAtom"));
+    const auto selectionOwner =
+        reinterpret_cast<GetSelectionOwner>(x11.resolve("XGetSelectionOwner"));
+    const auto closeDisplay = reinterpret_cast<CloseDisplay>(x11.resolve("XCloseDisplay"));
+    if (!openDisplay || !defaultScreen || !internAtom || !selectionOwner || !closeDisplay)
+        return {Probe::Answer::unknown, QStringLiteral("libX11 is not available to ask ") + name};
+    void* connection = openDisplay(display.constData());
+    if (!connection)
+        return {Probe::Answer::unknown, QStringLiteral("cannot open X display ") + name};
+    const QByteArray selection =
+        "_NET_SYSTEM_TRAY_S" + QByteArray::number(defaultScreen(connection));
+    // An atom nobody has made yet has no owner either.
+    const unsigned long atom = internAtom(connection, selection.constData(), 1);
+    const bool owned = atom != 0 && selectionOwner(connection, atom) != 0;
+    closeDisplay(connection);
+    const QString what = QString::fromLatin1(selection) + QStringLiteral(" on ") + name;
+    return owned ? Probe{Probe::Answer::yes, QStringLiteral("an XEmbed tray owns ") + what}
+                 : Probe{Probe::Answer::no, QStringLiteral("no XEmbed tray owns ") + what};
+}
+
+Check trayHost() {
+    const Probe sni = statusNotifierWatcher();
+    if (sni.answer == Probe::Answer::yes)
+        return {Verdict::ok, QStringLiteral("tray host: ") + sni.detail};
+    const Probe xembed = xembedTray();
+    if (xembed.answer == Probe::Answer::yes)
+        return {Verdict::ok, QStringLiteral("tray host: ") + xembed.detail};
+    const bool neither = sni.answer == Probe::Answer::no && xembed.answer == Probe::Answer::no;
+    return {neither ? Verdict::missing : Verdict::unknown,
+            QStringLiteral("tray host: ") + sni.detail + QStringLiteral("; ") + xembed.detail};
+}
+
+Check loginItem() {
+    // Only the entry is read, so the program path is not needed here.
+    const XdgAutostartLoginItem item{QString(), QString()};
+    const QString path = XdgAutostartLoginItem::entryPath();
+    switch (item.status()) {
+    case LoginItemStatus::enabled:
+        return {Verdict::ok, QStringLiteral("start at login: on (") + path + u')'};
+    case LoginItemStatus::notRegistered:
+        return {Verdict::off,
+                QStringLiteral("start at login: off (no enabled entry at ") + path + u')'};
+    case LoginItemStatus::notFound:
+        return {Verdict::warn, QStringLiteral("start at login: ") + path +
+                                   QStringLiteral(" names a program that is gone; switch it off "
+                                                  "and on again in the menu")};
+    case LoginItemStatus::requiresApproval:
+        break;
+    }
+    return {Verdict::unknown, QStringLiteral("start at login: ") + path};
+}
+
+Check linkHandler() {
+    const QString desktopFile = QStringLiteral("korvan-controller.desktop");
+    const QString fix = QStringLiteral(" (xdg-mime default korvan-controller.desktop "
+                                       "x-scheme-handler/korvan)");
+    const auto outcome =
+        runTool(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
+                                             QStringLiteral("x-scheme-handler/korvan")});
+    if (!outcome)
+        return {Verdict::unknown, QStringLiteral("korvan:// links: xdg-mime not found")};
+    if (outcome->kind != ProcessOutcome::Kind::exited || outcome->status != 0)
+        return {Verdict::unknown, QStringLiteral("korvan:// links: ") +
+                                      whyItFailed(QStringLiteral("xdg-mime"), *outcome)};
+    const QString handler = firstLine(outcome->standardOutput);
+    if (handler == desktopFile)
+        return {Verdict::ok, QStringLiteral("korvan:// links: opened by ") + handler};
+    if (handler.isEmpty())
+        return {Verdict::missing, QStringLiteral("korvan:// links: no handler") + fix};
+    return {Verdict::warn, QStringLiteral("korvan:// links: opened by ") + handler + fix};
+}
+
+} // namespace
+
+int doctorCommand(ServiceManager& manager, const QStringList& args) {
+    if (!args.isEmpty()) {
+        printUsage(true);
+        return 2;
+    }
+    const Check root = serviceRoot(manager);
+    const Check script = controlScript(manager);
+    const Check pairing = pairingFile(manager);
+    const Check tray = trayHost();
+    for (const Check& check : {root, script, pairing, tray, loginItem(), linkHandler()})
+        print(check);
+    // Start-at-login and link routing are conveniences; the controller runs
+    // without them.
+    const bool ready = script.verdict == Verdict::ok && pairing.verdict == Verdict::ok &&
+                       tray.verdict == Verdict::ok;
+    return ready ? 0 : 1;
+}
+
+} // namespace cli
