@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -354,6 +355,28 @@ QImage grabScreen(const QProcessEnvironment& environment) {
                 {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("png:-")},
                 environment, 20000);
     return png ? QImage::fromData(*png, "PNG") : QImage();
+}
+
+int inkPixels(const QImage& image) {
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[image.pixel(x, y)];
+    }
+    QRgb background = 0;
+    int most = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            background = it.key();
+        }
+    }
+    int ink = 0;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (std::abs(qGray(it.key()) - qGray(background)) > 80)
+            ink += it.value();
+    }
+    return ink;
 }
 
 const char* tintName(Tint tint) {

@@ -160,6 +160,10 @@ std::optional<WindowInfo> windowInfo(quint32 id, const QProcessEnvironment& envi
 // The whole screen, or a null image.
 QImage grabScreen(const QProcessEnvironment& environment);
 
+// Pixels that stand out from the image's most common colour: text and
+// lines on a window's background.
+int inkPixels(const QImage& image);
+
 // The colour an icon is drawn in, named after the tints the controller uses.
 enum class Tint { none, grey, yellow, green, red };
 const char* tintName(Tint tint);

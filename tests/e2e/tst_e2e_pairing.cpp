@@ -108,7 +108,15 @@ private Q_SLOTS:
         QVERIFY2(
             QTest::qWaitFor([&] { return (window = pairingWindow(pid, env)).has_value(); }, 10000),
             "an unpaired start shows the pairing window");
-        const QImage before = grabScreen(env).copy(window->geometry);
+        // As drawn before the link comes: a window with its texts on it.
+        QImage before;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         before = grabScreen(env).copy(window->geometry);
+                         return inkPixels(before) > 1000;
+                     },
+                     10000),
+                 "the pairing window was never drawn");
 
         // The desktop opening a link starts the program again; that launch
         // hands the link to the running one and leaves. The code arrives in

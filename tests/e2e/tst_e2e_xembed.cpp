@@ -5,7 +5,6 @@
 #include "DesktopHarness.h"
 
 #include <QDir>
-#include <QHash>
 #include <QTest>
 #include <tuple>
 
@@ -14,29 +13,6 @@ using namespace e2e;
 namespace {
 
 enum class Setup { unpaired, linked, stopped, crashed };
-
-// Pixels that stand out from the image's most common colour.
-int inkPixels(const QImage& image) {
-    QHash<QRgb, int> counts;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            ++counts[image.pixel(x, y)];
-    }
-    QRgb background = 0;
-    int most = 0;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        if (it.value() > most) {
-            most = it.value();
-            background = it.key();
-        }
-    }
-    int ink = 0;
-    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
-        if (std::abs(qGray(it.key()) - qGray(background)) > 80)
-            ink += it.value();
-    }
-    return ink;
-}
 
 } // namespace
 
