@@ -103,7 +103,13 @@ bool XServer::start(QString* error) {
 }
 
 SessionBus::~SessionBus() {
-    endChild(process_.get());
+    if (!process_)
+        return;
+    // End of input ends `cat`, and dbus-run-session then takes its daemon
+    // down with it; a signal would leave the daemon running.
+    process_->closeWriteChannel();
+    if (!process_->waitForFinished(10000))
+        endChild(process_.get());
 }
 
 bool SessionBus::start(QString* error) {
@@ -147,6 +153,8 @@ QProcessEnvironment UserSession::environment(const QString& display,
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    // No accessibility bus: it would outlive the session as a daemon of its own.
+    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
     env.insert(QStringLiteral("HOME"), home());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home() + QStringLiteral("/.config"));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), home() + QStringLiteral("/.cache"));
