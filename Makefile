@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target sets the machine up first.
-.PHONY: setup build release test test-dev test-asan test-tsan demo install uninstall bench fuzz soak format clean
+.PHONY: setup build release test test-dev test-e2e screenshots test-asan test-tsan demo install uninstall bench fuzz soak format clean
 
 setup:
 	@bash scripts/bootstrap
@@ -17,6 +17,15 @@ test: build test-dev test-asan test-tsan
 test-dev: build
 	ctest --preset dev
 	ctest --test-dir build/dev -L soak --output-on-failure
+
+# The real program under real tray hosts on a throw-away X server (the dev
+# test preset leaves these out).
+test-e2e: build
+	ctest --test-dir build/dev -L e2e --output-on-failure
+
+# Runs the end-to-end tests and copies the pictures they take into docs/.
+screenshots: build
+	bash scripts/screenshots
 
 test-asan: setup
 	cmake --preset asan >/dev/null
