@@ -12,7 +12,7 @@ release: setup
 	cmake --preset release >/dev/null
 	cmake --build --preset release
 
-test: build test-dev test-asan test-tsan
+test: build test-dev test-e2e test-asan test-tsan
 
 test-dev: build
 	ctest --preset dev
