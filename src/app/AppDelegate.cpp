@@ -243,7 +243,15 @@ void AppDelegate::updateStatusIcon(RemoteState state) {
         tint = SymbolTint::red;
         break;
     }
+    // Most refreshes repeat the last state. A new icon would be parsed and
+    // drawn again, and a tray host that takes pixmaps would be sent every
+    // size of it anew, every five seconds for as long as the program runs.
+    if (statusItem_->icon().cacheKey() == iconKey_ && symbol == iconSymbol_ && tint == iconTint_)
+        return;
     statusItem_->setIcon(SymbolIcons::tinted(*symbol, SymbolIcons::tintColor(tint)));
+    iconSymbol_ = symbol;
+    iconTint_ = tint;
+    iconKey_ = statusItem_->icon().cacheKey();
 }
 
 void AppDelegate::perform(const QString& command, bool quitAfter) {

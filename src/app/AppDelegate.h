@@ -11,6 +11,7 @@
 // keeps alive longer than the delegate; tests pass fakes there.
 #pragma once
 
+#include "platform/SymbolIcons.h"
 #include "service/RemoteState.h"
 #include "service/ServiceManager.h"
 #include "service/ServiceSnapshot.h"
@@ -133,6 +134,11 @@ private:
     QTimer refreshTimer_;
     QTimer trayRetryTimer_;
     int trayRetries_ = 0;
+    // What the status item's icon shows now, so that an unchanged state
+    // leaves it alone.
+    const QString* iconSymbol_ = nullptr;
+    SymbolTint iconTint_ = SymbolTint::grey;
+    qint64 iconKey_ = 0;
     bool isBusy_ = false;
     bool isPaired_ = false;
     ServiceSnapshot snapshot_;

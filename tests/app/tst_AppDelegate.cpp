@@ -571,6 +571,48 @@ private Q_SLOTS:
         QCOMPARE(d.snapshot(), ServiceSnapshot::parse(QString::fromUtf8(report)));
     }
 
+    void iconReplacedOnlyWhenItChanges_data() {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::addColumn<QByteArray>("symbol");
+        QTest::addColumn<SymbolTint>("tint");
+        QTest::addColumn<bool>("replaced");
+        const QByteArray antenna = "antenna.radiowaves.left.and.right.circle.fill";
+        const QByteArray stopped = "desired=disabled\n";
+        QTest::newRow("linked, memory changes")
+            << kLinkedReport << QByteArray(kLinkedReport).replace("51200", "61440") << antenna
+            << SymbolTint::green << false;
+        QTest::newRow("stopped, bridge comes up")
+            << stopped << QByteArray("desired=disabled\nbridge=online\n")
+            << QByteArray("power.circle") << SymbolTint::grey << false;
+        QTest::newRow("stopped to linked")
+            << stopped << kLinkedReport << antenna << SymbolTint::green << true;
+        QTest::newRow("linked to failed")
+            << kLinkedReport << kFailedReport << QByteArray("exclamationmark.circle.fill")
+            << SymbolTint::red << true;
+    }
+
+    void iconReplacedOnlyWhenItChanges() {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(QByteArray, symbol);
+        QFETCH(SymbolTint, tint);
+        QFETCH(bool, replaced);
+        ScriptRoot root;
+        root.pair();
+        root.setReport(first);
+        AppDelegate& d = launch();
+        QTRY_COMPARE(d.snapshot(), ServiceSnapshot::parse(QString::fromUtf8(first)));
+        const qint64 before = d.statusItem()->icon().cacheKey();
+
+        root.setReport(second);
+        d.refreshTick();
+        QTRY_COMPARE(d.snapshot(), ServiceSnapshot::parse(QString::fromUtf8(second)));
+        QCOMPARE(d.statusItem()->icon().cacheKey() != before, replaced);
+        QCOMPARE(iconImage(d.statusItem()->icon()), expectedIcon(symbol.constData(), tint));
+        QCOMPARE(root.runs(), (QStringList{u"status"_s, u"status"_s}));
+    }
+
     void pairingConsumesFirstRefresh() {
         ScriptRoot root;
         root.setReport(kFailedReport);
