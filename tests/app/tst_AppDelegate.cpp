@@ -97,6 +97,17 @@ class AppDelegateTest : public QObject {
             [this] { return delegate_->stateItem()->text() == AppTexts::stateLinked; }, 10000);
     }
 
+    // A paired, linked controller whose "restart" is still running.
+    AppDelegate& launchBusyWithRestart(ScriptRoot& root) {
+        root.pair();
+        AppDelegate& d = launch();
+        if (!presentLinked(root))
+            qFatal("the linked report never arrived");
+        root.hold(QStringLiteral("restart"));
+        d.restartItem()->trigger();
+        return d;
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         QCoreApplication::setOrganizationName(QStringLiteral("KorvanTest"));
@@ -222,11 +233,7 @@ private Q_SLOTS:
 
     void tickWhileBusyStartsNoRun() {
         ScriptRoot root;
-        root.pair();
-        AppDelegate& d = launch();
-        QVERIFY(presentLinked(root));
-        root.hold(QStringLiteral("restart"));
-        d.restartItem()->trigger();
+        AppDelegate& d = launchBusyWithRestart(root);
         QVERIFY(d.isBusy());
         QCOMPARE(d.stateItem()->text(), QStringLiteral("状态: 正在切换..."));
         QCOMPARE(commandsEnabled(d), (QList<bool>{false, false, false}));
@@ -389,11 +396,7 @@ private Q_SLOTS:
 
     void stopAndQuitWhileBusyIsDropped() {
         ScriptRoot root;
-        root.pair();
-        AppDelegate& d = launch();
-        QVERIFY(presentLinked(root));
-        root.hold(QStringLiteral("restart"));
-        d.restartItem()->trigger();
+        AppDelegate& d = launchBusyWithRestart(root);
         menuAction(AppTexts::stopAndQuitTitle)->trigger();
         QTRY_COMPARE(root.runs(), (QStringList{u"status"_s, u"restart"_s}));
         root.release(QStringLiteral("restart"));
