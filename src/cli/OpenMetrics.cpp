@@ -97,7 +97,8 @@ QString openMetricsText(const StatusMetrics& m) {
          {RemoteState::stopped, RemoteState::linked, RemoteState::connecting, RemoteState::failed})
         e.series(label(u"state", remoteStateName(r)), flag(s.state() == r));
 
-    e.family(u"korvan_memory_bytes", u"Memory of the component as the status report gives it");
+    e.family(u"korvan_memory_bytes",
+             u"Memory of the component in bytes, 1024 per kilobyte of the status report");
     e.series(label(u"component", u"bridge"), bytesFromKB(s.bridgeMemoryKB));
     e.series(label(u"component", u"agent"), bytesFromKB(s.agentMemoryKB));
 
