@@ -1,4 +1,5 @@
 #include "CliCommands.h"
+#include "OpenMetrics.h"
 
 #include "app/StatusText.h"
 #include "service/ServiceManager.h"
@@ -7,6 +8,7 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <optional>
 
 namespace cli {
 
@@ -39,11 +41,28 @@ QString textLines(const ServiceSnapshot& s) {
 } // namespace
 
 int statusCommand(ServiceManager& manager, const QStringList& args) {
-    const bool json = args == QStringList{QStringLiteral("--json")};
-    if (!args.isEmpty() && !json) {
+    bool json = false;
+    bool openMetrics = false;
+    std::optional<QString> output;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--json" && !json) {
+            json = true;
+        } else if (args[i] == u"--openmetrics" && !openMetrics) {
+            openMetrics = true;
+        } else if (args[i] == u"--output" && !output && i + 1 < args.size() &&
+                   !args[i + 1].isEmpty()) {
+            output = args[++i];
+        } else {
+            printUsage(true);
+            return 2;
+        }
+    }
+    if ((json && openMetrics) || (output && !openMetrics)) {
         printUsage(true);
         return 2;
     }
+    if (openMetrics)
+        return openMetricsStatus(manager, output.value_or(QString()));
     QEventLoop loop;
     ServiceSnapshot snapshot;
     manager.status([&](const ServiceSnapshot& s) {

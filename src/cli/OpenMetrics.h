@@ -1,0 +1,37 @@
+// OpenMetrics: one status query as a fleet-monitoring exposition.
+//
+// The text follows the OpenMetrics text format and stays inside the part of
+// it that Prometheus' node exporter textfile collector also reads: gauge
+// families only, every family with HELP and TYPE, no timestamps, no units,
+// ending in "# EOF". Every series carries the user's name as its `user`
+// label so that files of two users on one machine never hold the same series.
+//
+// `openMetricsText` and `bytesFromKB` are pure; any thread may call them.
+// `openMetricsStatus` is korvanctl's command and runs on the main thread.
+#pragma once
+
+#include "service/ServiceSnapshot.h"
+
+#include <QString>
+
+class ServiceManager;
+
+namespace cli {
+
+struct StatusMetrics {
+    ServiceSnapshot snapshot;
+    bool paired = false;
+    qint32 exitCode = 0; // of the "status" run, the runner's own 127/126 included
+    QString user;
+};
+
+QString openMetricsText(const StatusMetrics& metrics);
+
+// The exact decimal of kb * 1024, for the whole 64-bit range of kb.
+QString bytesFromKB(qint64 kb);
+
+// Runs one status query and prints its exposition, or with a non-empty
+// `outputPath` replaces that file atomically. 0, or 74 when writing failed.
+int openMetricsStatus(ServiceManager& manager, const QString& outputPath);
+
+} // namespace cli

@@ -1,0 +1,80 @@
+#include "CliCommands.h"
+#include "OpenMetrics.h"
+
+#include "service/ServiceManager.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <cstdio>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace cli {
+
+namespace {
+
+constexpr int kWriteFailed = 74; // EX_IOERR
+
+QString currentUserName() {
+    const uid_t uid = ::getuid();
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name &&
+        *found->pw_name)
+        return QString::fromLocal8Bit(found->pw_name);
+    return QString::number(uid);
+}
+
+int failed(const QString& what) {
+    writeErr(QStringLiteral("korvanctl: ") + what + u'\n');
+    return kWriteFailed;
+}
+
+int writeToStandardOutput(const QByteArray& bytes) {
+    const auto size = static_cast<std::size_t>(bytes.size());
+    if (std::fwrite(bytes.constData(), 1, size, stdout) != size || std::fflush(stdout) != 0)
+        return failed(QStringLiteral("cannot write to standard output"));
+    return 0;
+}
+
+// QSaveFile writes the data into an unnamed file in the target's folder and
+// gives it a name only when complete: the target's own when it is new, or the
+// target's name plus a dot and six random characters, renamed over the
+// target. Without unnamed files it writes under that temporary name. So a
+// collector globbing "*.prom" never reads a half-written file and never sees
+// the temporary name, unless the file name holds six X in a row: Qt takes
+// those as the placeholder of its template, and the temporary name would end
+// in ".prom" too. QSaveFile also follows a symbolic link to its target, which
+// in a folder shared with other users could turn our write onto any file of
+// ours. Both are refused.
+int writeAtomically(const QString& path, const QByteArray& bytes) {
+    const QFileInfo info(path);
+    if (info.isSymLink())
+        return failed(QStringLiteral("refusing to write through the symbolic link ") + path);
+    if (info.fileName().contains(u"XXXXXX"))
+        return failed(QStringLiteral("refusing a file name with six X in a row: ") + path);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return failed(QStringLiteral("cannot write ") + path + u": " + file.errorString());
+    return 0;
+}
+
+} // namespace
+
+int openMetricsStatus(ServiceManager& manager, const QString& outputPath) {
+    QEventLoop loop;
+    CommandResult result;
+    manager.run(QStringLiteral("status"), [&](const CommandResult& r) {
+        result = r;
+        loop.quit();
+    });
+    loop.exec();
+    const StatusMetrics metrics{ServiceSnapshot::parse(result.output), manager.hasPairing(),
+                                result.status, currentUserName()};
+    const QByteArray bytes = openMetricsText(metrics).toUtf8();
+    return outputPath.isEmpty() ? writeToStandardOutput(bytes) : writeAtomically(outputPath, bytes);
+}
+
+} // namespace cli
