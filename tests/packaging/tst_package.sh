@@ -12,6 +12,8 @@ version=$(field Version)
 
 [ "$(basename "$deb")" = "korvan-controller_${version}_$(field Architecture).deb" ] ||
     fail "file name $(basename "$deb")"
+# lintian's errors cover stripping, the copyright file, the changelog's
+# compression and an empty extended description.
 lintian --fail-on error "$deb" || fail "lintian reports errors"
 while IFS='|' read -r name pattern; do
     # shellcheck disable=SC2053 # the right side is a pattern on purpose
@@ -22,7 +24,6 @@ Recommends|qt6-translations-l10n, xdg-utils
 Suggests|gnome-shell-extension-appindicator
 Depends|*libqt6core6*libqt6widgets6*
 ROWS
-[ "$(field Description | wc -l)" -gt 1 ] || fail "no extended description"
 
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$scratch/list"
 for path in bin/korvan-controller bin/korvanctl \
@@ -55,7 +56,6 @@ done
 # for these, so they run with an empty environment.
 for program in korvan-controller korvanctl; do
     binary=$root/usr/bin/$program
-    [[ $(file -b "$binary") == *", stripped"* ]] || fail "$program is not stripped"
     out=$(env -i HOME="$scratch" timeout 20 "$binary" --version) &&
         [ "$out" = "$program $version" ] || fail "$program --version: '$out'"
     out=$(env -i HOME="$scratch" timeout 20 "$binary" --help) &&
