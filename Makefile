@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target sets the machine up first.
-.PHONY: setup build release test test-dev test-e2e screenshots test-asan test-tsan demo install uninstall bench fuzz soak format clean
+.PHONY: setup build release test test-dev test-e2e test-package screenshots test-asan test-tsan demo install uninstall package bench fuzz soak format clean
 
 setup:
 	@bash scripts/bootstrap
@@ -12,7 +12,7 @@ release: setup
 	cmake --preset release >/dev/null
 	cmake --build --preset release
 
-test: build test-dev test-e2e test-asan test-tsan
+test: build test-dev test-e2e test-package test-asan test-tsan
 
 test-dev: build
 	ctest --preset dev
@@ -22,6 +22,11 @@ test-dev: build
 # test preset leaves these out).
 test-e2e: build
 	ctest --test-dir build/dev -L e2e --output-on-failure
+
+# Builds the Debian package and checks it with lintian, the desktop-entry
+# and AppStream validators and the unpacked programs (label package).
+test-package: build
+	ctest --test-dir build/dev -L package --output-on-failure
 
 # Runs the end-to-end tests and copies the pictures they take into docs/.
 screenshots: build
@@ -47,7 +52,7 @@ demo: build
 PREFIX ?= /usr/local
 install: setup
 	cmake --preset release >/dev/null
-	cmake --build --preset release --target korvan-controller korvanctl
+	cmake --build --preset release --target korvan-controller korvanctl korvan_docs
 	cmake --install build/release --prefix "$(PREFIX)"
 	@if [ -z "$(DESTDIR)" ] && command -v update-desktop-database >/dev/null; then \
 		update-desktop-database -q "$(PREFIX)/share/applications" || true; fi
@@ -58,6 +63,10 @@ uninstall:
 	sed 's|^|$(DESTDIR)|' build/release/install_manifest.txt | xargs -d '\n' rm -fv
 	@if [ -z "$(DESTDIR)" ] && command -v update-desktop-database >/dev/null; then \
 		update-desktop-database -q "$(PREFIX)/share/applications" || true; fi
+
+# build/korvan-controller_<version>_<arch>.deb, from the release preset.
+package: setup
+	bash scripts/package
 
 bench: release
 	bash bench/run

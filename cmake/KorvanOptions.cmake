@@ -8,6 +8,16 @@ endif()
 target_compile_definitions(korvan_options INTERFACE
     QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII QT_NO_KEYWORDS QT_USE_QSTRINGBUILDER)
 
+# The hardening Debian builds its own packages with, for the optimised builds
+# that get packaged: checked libc calls (they need -O), a stack protector and
+# a read-only GOT. Sanitizer and fuzz builds bring their own instrumentation.
+if(NOT KORVAN_SANITIZE AND NOT KORVAN_FUZZ)
+    set(_optimised "$<CONFIG:Release,RelWithDebInfo,MinSizeRel>")
+    target_compile_definitions(korvan_options INTERFACE $<${_optimised}:_FORTIFY_SOURCE=2>)
+    target_compile_options(korvan_options INTERFACE $<${_optimised}:-fstack-protector-strong>)
+    target_link_options(korvan_options INTERFACE $<${_optimised}:LINKER:-z,relro,-z,now>)
+endif()
+
 if(KORVAN_SANITIZE)
     set(_flags "")
     foreach(_s IN LISTS KORVAN_SANITIZE)

@@ -3,6 +3,7 @@
 
 #include "AppDelegate.h"
 #include "AppTexts.h"
+#include "ControllerCommandLine.h"
 #include "platform/Alert.h"
 #include "platform/Preferences.h"
 #include "platform/UrlOpener.h"
@@ -27,6 +28,9 @@ QList<QUrl> urlsOf(const QStringList& arguments) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> status = ControllerCommandLine::answer(argc, argv))
+        return *status;
+
     // Taken before the application object edits argv, and byte for byte.
     const QStringList arguments = SingleInstance::argumentsOf(argc, argv);
     QApplication app(argc, argv);
