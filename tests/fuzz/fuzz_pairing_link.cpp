@@ -15,7 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const PairingLinkFields again = PairingLink::parse(QUrl(built, QUrl::StrictMode));
         FUZZ_CHECK(again.hub == f.hub && again.code == f.code);
-        // A repeated name ends with its last usable value.
         QUrl later = url;
         later.setQuery(url.query(QUrl::FullyEncoded) + u"&hub=z&code=z");
         const PairingLinkFields last = PairingLink::parse(later);
