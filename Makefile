@@ -18,8 +18,8 @@ test-dev: build
 	ctest --preset dev
 	ctest --test-dir build/dev -L soak --output-on-failure
 
-# The real program under real tray hosts on a throw-away X server (the dev
-# test preset leaves these out).
+# The real program under a real StatusNotifierItem host on a throw-away X
+# server (the dev test preset leaves these out).
 test-e2e: build
 	ctest --test-dir build/dev -L e2e --output-on-failure
 
@@ -28,7 +28,7 @@ test-e2e: build
 test-package: build
 	ctest --test-dir build/dev -L package --output-on-failure
 
-# Runs the end-to-end tests and copies the pictures they take into docs/.
+# Takes the README's pictures (docs/screenshots/); not a test.
 screenshots: build
 	bash scripts/screenshots
 
