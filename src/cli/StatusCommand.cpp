@@ -1,6 +1,6 @@
 #include "CliCommands.h"
 
-#include "app/StatusText.h"
+#include "core/StatusText.h"
 #include "service/ServiceManager.h"
 
 #include <QCoreApplication>

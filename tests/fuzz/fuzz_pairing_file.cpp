@@ -2,7 +2,7 @@
 // keys have a line whose value is not blank.
 #include "FuzzReference.h"
 #include "service/PairingFile.h"
-#include "service/TextRules.h"
+#include "core/TextRules.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // empty, is well-formed Unicode, and is what the query's last usable item of
 // that name says.
 #include "FuzzReference.h"
-#include "pairing/PairingLink.h"
+#include "core/PairingLink.h"
 
 #include <QUrlQuery>
 

@@ -1,7 +1,7 @@
 // The status report parser: every field is what the last usable line for its
 // key says, and the state follows from the four text fields.
 #include "FuzzReference.h"
-#include "service/ServiceSnapshot.h"
+#include "core/ServiceSnapshot.h"
 
 #include <charconv>
 #include <string>

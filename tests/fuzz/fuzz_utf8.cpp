@@ -1,6 +1,6 @@
 // Strict UTF-8 decoding against a hand-written validator, and the round trip.
 #include "FuzzReference.h"
-#include "service/TextRules.h"
+#include "core/TextRules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
