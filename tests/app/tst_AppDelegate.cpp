@@ -1,11 +1,9 @@
 // The tray controller against recording fakes: the menu is read through the
-// QMenu handed to the fake tray, and each service call completes when the
-// test says so.
+// QMenu handed to the fake tray; each service call completes when told to.
 #include "KorvanConfig.h"
 #include "app/AppDelegate.h"
 #include "app/AppTexts.h"
 #include "core/PairingTexts.h"
-#include "core/StatusText.h"
 #include "fakes/FakePlatform.h"
 
 #include <QAction>
@@ -16,17 +14,19 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using Texts = QStringList;
 
 namespace {
 
 const ServiceSnapshot kLinked{u"enabled"_s, u"online"_s, u"online"_s, u"online"_s, 51200, 20480};
 const ServiceSnapshot kFailed{u"enabled"_s, u"stopped"_s, u"stopped"_s, u"offline"_s, 0, 0};
 const ServiceSnapshot kDisabled{u"disabled"_s, u"stopped"_s, u"stopped"_s, u"offline"_s, 0, 0};
+enum Row { kStart = 7, kStop, kRestart, kMobile = 11, kLocal, kPairing, kLogin, kStopAndQuit = 16 };
 
-QWidget* pairingWindow() {
+QLineEdit* pairingCodeField() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->windowTitle() == PairingTexts::windowTitle && w->isVisible())
-            return w;
+            return w->findChildren<QLineEdit*>().at(1);
     }
     return nullptr;
 }
@@ -43,62 +43,55 @@ class AppDelegateTest : public QObject {
     FakePreferences prefs_;
     FakeLoginItem login_;
     int terminations_ = 0;
-    int retryLimit_ = 150;
     std::unique_ptr<AppDelegate> d_;
 
-    void launch(bool paired) {
+    void launch(bool paired, const ServiceSnapshot& report = kLinked, int trayRetryLimit = 150) {
         services_.paired = paired;
-        AppDelegate::Platform p{.alert = &alert_,
-                                .loginItem = &login_,
-                                .preferences = &prefs_,
-                                .urlOpener = &opener_,
-                                .trayIcon = &tray_,
-                                .terminate = [this] { ++terminations_; },
-                                .trayRetryLimit = retryLimit_};
-        d_ = std::make_unique<AppDelegate>(services_, p);
+        services_.report = report;
+        d_ = std::make_unique<AppDelegate>(
+            services_, AppDelegate::Platform{.alert = &alert_,
+                                             .loginItem = &login_,
+                                             .preferences = &prefs_,
+                                             .urlOpener = &opener_,
+                                             .trayIcon = &tray_,
+                                             .terminate = [this] { ++terminations_; },
+                                             .trayRetryLimit = trayRetryLimit});
         d_->applicationDidFinishLaunching();
     }
     QAction* item(int row) const { return tray_.menu->actions().at(row); }
-    QStringList lines() const {
-        return {item(1)->text(), item(2)->text(), item(3)->text(), item(4)->text(),
-                item(5)->text()};
+    void trigger(int row) const { item(row)->trigger(); }
+    bool shows(const Presentation& p) const {
+        return p == Presentation{item(1)->text(),
+                                 item(2)->text(),
+                                 item(3)->text(),
+                                 item(4)->text(),
+                                 item(5)->text(),
+                                 item(kStart)->isEnabled(),
+                                 item(kStop)->isEnabled(),
+                                 item(kRestart)->isEnabled(),
+                                 tray_.symbol,
+                                 tray_.tint};
     }
-    static QStringList linesOf(const Presentation& p) {
-        return {p.stateLine, p.bridgeLine, p.agentLine, p.hubLine, p.memoryLine};
-    }
-    QString enabled() const {
-        return QString::number(item(7)->isEnabled()) + QString::number(item(8)->isEnabled()) +
-               QString::number(item(9)->isEnabled());
-    }
-    // One firing of the delegate's timer of this interval, without waiting for it.
+    // One firing of the delegate's repeating timer of this interval, without waiting.
     void fire(int intervalMs) {
         for (QTimer* t : d_->findChildren<QTimer*>()) {
-            if (t->interval() == intervalMs && t->isActive()) {
-                QTimerEvent event(t->timerId());
+            QTimerEvent event(t->timerId());
+            if (t->interval() == intervalMs && t->isActive() && !t->isSingleShot())
                 QCoreApplication::sendEvent(t, &event);
-            }
         }
         QCoreApplication::processEvents();
     }
     void opened() { Q_EMIT tray_.menu->aboutToShow(); }
-    // A paired controller showing a linked report.
-    void launchLinked() {
-        services_.report = kLinked;
-        launch(true);
-        QVERIFY(services_.completeNext());
-        QCOMPARE(services_.calls, QStringList{u"status"_s});
-    }
+    static Texts words(const char* spaced) { return QString::fromLatin1(spaced).split(u' '); }
 
 private Q_SLOTS:
     void init() {
         services_ = FakeServices();
         tray_ = FakeTray();
         alert_ = FakeAlert();
-        opener_.opened.clear();
         prefs_.values = {{u"didConfigureLoginItem"_s, true}};
         login_ = FakeLoginItem();
         terminations_ = 0;
-        retryLimit_ = 150;
     }
     void cleanup() {
         d_.reset();
@@ -107,300 +100,215 @@ private Q_SLOTS:
 
     void unpairedStart() {
         launch(false);
-        QStringList titles, shortcuts;
-        QString enabledItems;
+        Texts titles;
+        QString enabled;
         for (QAction* a : tray_.menu->actions()) {
             titles << (a->isSeparator() ? u"-"_s : a->text());
-            enabledItems += a->isEnabled() ? u'1' : u'0';
-            if (!a->shortcut().isEmpty())
-                shortcuts << a->text() + u'=' + a->shortcut().toString();
+            enabled += a->isEnabled() ? u'1' : u'0';
         }
         using namespace AppTexts;
-        const QStringList expected =
-            QStringList{productName} + linesOf(Presentation::unpaired()) +
-            QStringList{u"-"_s,         startTitle,      stopTitle,        restartTitle,
-                        u"-"_s,         openMobileTitle, openLocalTitle,   pairingTitle,
-                        loginItemTitle, u"-"_s,          stopAndQuitTitle, quitTitle};
-        QCOMPARE(titles, expected);
-        QCOMPARE(enabledItems, u"000000100011111111"_s);
-        QCOMPARE(shortcuts, QStringList{quitTitle + u"=Ctrl+Q"_s});
-        QVERIFY(!item(0)->icon().isNull() && !item(7)->icon().isNull());
+        const Presentation p = Presentation::unpaired();
+        QCOMPARE(titles, (Texts{productName, p.stateLine, p.bridgeLine, p.agentLine, p.hubLine,
+                                p.memoryLine, u"-"_s, startTitle, stopTitle, restartTitle, u"-"_s,
+                                openMobileTitle, openLocalTitle, pairingTitle, loginItemTitle,
+                                u"-"_s, stopAndQuitTitle, quitTitle}));
+        QCOMPARE(enabled, u"000000100011111111"_s);
+        QCOMPARE(item(17)->shortcut(), QKeySequence(u"Ctrl+Q"_s));
+        QVERIFY(!item(0)->icon().isNull() && !item(kStart)->icon().isNull());
+        QVERIFY(shows(p) && tray_.shown && pairingCodeField());
         QCOMPARE(tray_.toolTip, productName);
-        QVERIFY(tray_.shown);
-        QCOMPARE(tray_.symbol, StatusSymbol::stopped);
-        QCOMPARE(tray_.tint, SymbolTint::grey);
-        QVERIFY(pairingWindow());
-        // Nothing to ask an unpaired machine, by timer or by opening the menu.
-        fire(5000);
+        fire(5000); // nothing to ask an unpaired machine
         opened();
-        QCOMPARE(services_.calls, QStringList());
-        pairingWindow()->hide();
-        item(13)->trigger();
-        QVERIFY(pairingWindow());
+        QCOMPARE(services_.calls, Texts());
+        pairingCodeField()->window()->hide();
+        trigger(kPairing);
+        QVERIFY(pairingCodeField());
+        trigger(kLocal);
+        trigger(kMobile);
+        QCOMPARE(opener_.opened,
+                 (QList<QUrl>{QUrl(AppTexts::localConsoleURL), QUrl(korvan::defaultHubURL)}));
     }
 
     void pairedStartRefreshes() {
-        services_.report = kLinked;
         launch(true);
-        QCOMPARE(services_.calls, QStringList{u"status"_s});
-        QCOMPARE(lines(), linesOf(Presentation::checking()));
-        QCOMPARE(tray_.tint, SymbolTint::yellow);
-        QVERIFY(!pairingWindow());
+        QVERIFY(shows(Presentation::checking()) && !pairingCodeField());
         QVERIFY(services_.completeNext());
-        QCOMPARE(lines(), linesOf(Presentation::of(kLinked, false)));
-        QCOMPARE(enabled(), u"011"_s);
-        QCOMPARE(tray_.tint, SymbolTint::green);
+        QVERIFY(shows(Presentation::of(kLinked, false)));
+        const int iconChanges = tray_.symbolChanges;
+        services_.report.agentMemoryKB = 1; // the same icon is left alone
         fire(5000);
         opened();
-        QCOMPARE(services_.calls, (QStringList{u"status"_s, u"status"_s, u"status"_s}));
+        services_.completeAll();
+        QCOMPARE(tray_.symbolChanges, iconChanges);
+        QCOMPARE(services_.calls, words("status status status"));
         d_->applicationWillTerminate();
         fire(5000);
         QCOMPARE(services_.calls.size(), 3);
     }
 
     void busyDropsEverythingElse() {
-        launchLinked();
-        item(9)->trigger(); // restart
-        QCOMPARE(lines(), linesOf(Presentation::of(kLinked, true)));
-        QCOMPARE(enabled(), u"000"_s);
-        QCOMPARE(tray_.tint, SymbolTint::yellow);
+        launch(true);
+        QVERIFY(services_.completeNext());
+        trigger(kRestart);
+        QVERIFY(shows(Presentation::of(kLinked, true)));
         fire(5000);
         opened();
-        item(16)->trigger(); // stop and quit
-        QCOMPARE(services_.calls, (QStringList{u"status"_s, u"restart"_s}));
+        trigger(kStopAndQuit);
         services_.report = kDisabled;
         services_.completeAll();
-        QCOMPARE(services_.calls, (QStringList{u"status"_s, u"restart"_s, u"status"_s}));
-        QCOMPARE(lines(), linesOf(Presentation::of(kDisabled, false)));
-        QCOMPARE(enabled(), u"101"_s);
-        QCOMPARE(terminations_, 0);
-        QCOMPARE(alert_.shown, QStringList());
+        QCOMPARE(services_.calls, words("status restart status"));
+        QVERIFY(shows(Presentation::of(kDisabled, false)));
+        QCOMPARE(terminations_ + alert_.shown.size(), 0);
     }
 
     void firstReportStartsOnce_data() {
         QTest::addColumn<ServiceSnapshot>("report");
-        QTest::addColumn<bool>("starts");
-        QTest::newRow("failed") << kFailed << true;
-        QTest::newRow("connecting")
-            << ServiceSnapshot{u"enabled"_s, {}, u"online"_s, {}, 0, 0} << true;
-        QTest::newRow("linked") << kLinked << false;
-        QTest::newRow("disabled") << kDisabled << false;
+        QTest::addColumn<Texts>("calls"); // after the first report, and a later failed one
+        QTest::newRow("failed") << kFailed << words("status start status status");
+        QTest::newRow("connecting") << ServiceSnapshot{u"enabled"_s, {}, u"online"_s, {}, 0, 0}
+                                    << words("status start status status");
+        QTest::newRow("linked") << kLinked << words("status status");
+        QTest::newRow("disabled") << kDisabled << words("status status");
     }
     void firstReportStartsOnce() {
         QFETCH(ServiceSnapshot, report);
-        QFETCH(bool, starts);
-        services_.report = report;
-        launch(true);
+        launch(true, report);
         QVERIFY(services_.completeNext());
-        QStringList expected{u"status"_s};
-        if (starts)
-            expected << u"start"_s;
-        QCOMPARE(services_.calls, expected);
         services_.report = kFailed;
         services_.completeAll();
-        fire(5000); // later reports, whatever they say, start nothing
+        fire(5000);
         services_.completeAll();
-        QCOMPARE(services_.calls, expected + QStringList(starts ? 2 : 1, u"status"_s));
-        QCOMPARE(lines().first(), StatusText::stateFailed);
+        QTEST(services_.calls, "calls");
     }
 
     void firstReportWhileBusyUsesUpTheRule() {
-        services_.report = kFailed;
-        launch(true);
-        item(9)->trigger();
-        QVERIFY(services_.completeNext()); // the first status, while restarting
-        QCOMPARE(lines().first(), StatusText::stateSwitching);
+        launch(true, kFailed);
+        trigger(kStart);
+        QVERIFY(services_.completeNext()); // the first report, while starting
+        QVERIFY(shows(Presentation::of(kFailed, true)));
         services_.completeAll();
-        QCOMPARE(services_.calls, (QStringList{u"status"_s, u"restart"_s, u"status"_s}));
-        QCOMPARE(lines().first(), StatusText::stateFailed);
+        fire(5000);
+        services_.completeAll();
+        QCOMPARE(services_.calls, words("status start status status"));
     }
 
     void failedCommandAlertsBeforeTheFollowUp_data() {
         QTest::addColumn<CommandResult>("result");
-        QTest::addColumn<QStringList>("alert");
+        QTest::addColumn<Texts>("alert");
         const QString title = AppTexts::errorMessage;
-        QTest::newRow("error text")
-            << CommandResult{u"ignored"_s, u"boom\n"_s, 1} << QStringList{title, u"boom"_s};
-        QTest::newRow("output when no error")
-            << CommandResult{u"\t out \n"_s, {}, 2} << QStringList{title, u"out"_s};
+        QTest::newRow("error") << CommandResult{u"x"_s, u"boom\n"_s, 1} << Texts{title, u"boom"_s};
+        QTest::newRow("else output") << CommandResult{u"\t o \n"_s, {}, 2} << Texts{title, u"o"_s};
         QTest::newRow("error of a line feed")
-            << CommandResult{u"output"_s, u"\n"_s, 1} << QStringList{title, QString()};
+            << CommandResult{u"o"_s, u"\n"_s, 1} << Texts{title, QString()};
         QTest::newRow("wide space")
-            << CommandResult{{}, u"\u3000出错了\u3000"_s, 1} << QStringList{title, u"出错了"_s};
-        QTest::newRow("success with error text")
-            << CommandResult{{}, u"warning only"_s, 0} << QStringList();
+            << CommandResult{{}, u"\u3000错\u3000"_s, 1} << Texts{title, u"错"_s};
+        QTest::newRow("success with error text") << CommandResult{{}, u"warning"_s, 0} << Texts();
     }
     void failedCommandAlertsBeforeTheFollowUp() {
         QFETCH(CommandResult, result);
-        launchLinked();
+        launch(true);
+        QVERIFY(services_.completeNext());
         services_.result = result;
-        QStringList callsAtAlert;
+        Texts callsAtAlert = words("status stop");
         alert_.whileShown = [&] { callsAtAlert = services_.calls; };
-        item(8)->trigger(); // stop
+        trigger(kStop);
         QVERIFY(services_.completeNext());
         QTEST(alert_.shown, "alert");
-        if (!alert_.shown.isEmpty())
-            QCOMPARE(callsAtAlert, (QStringList{u"status"_s, u"stop"_s}));
-        QCOMPARE(services_.calls, (QStringList{u"status"_s, u"stop"_s, u"status"_s}));
+        QCOMPARE(callsAtAlert, words("status stop"));
+        QCOMPARE(services_.calls, words("status stop status"));
     }
 
     void stopAndQuitEndsAfterTheFollowUp() {
-        launchLinked();
+        launch(true);
         services_.result = {{}, u"cannot stop"_s, 3};
         int terminationsAtAlert = -1;
         alert_.whileShown = [&] { terminationsAtAlert = terminations_; };
-        item(16)->trigger();
         QVERIFY(services_.completeNext());
-        QCOMPARE(terminationsAtAlert, 0);
-        QCOMPARE(terminations_, 0);
+        trigger(kStopAndQuit);
+        QVERIFY(services_.completeNext());
+        QCOMPARE(terminationsAtAlert + terminations_, 0);
         QVERIFY(services_.completeNext());
         QCOMPARE(terminations_, 1);
-        QCOMPARE(services_.calls, (QStringList{u"status"_s, u"stop"_s, u"status"_s}));
+        QCOMPARE(services_.calls, words("status stop status"));
+        trigger(17); // quit
+        QCOMPARE(terminations_, 2);
+        QCOMPARE(services_.calls.size(), 3);
     }
 
-    void quitKeyRunsNothing() {
-        launchLinked();
-        tray_.menu->popup(QPoint(0, 0));
-        QVERIFY(QTest::qWaitForWindowExposed(tray_.menu));
-        QTest::keyClick(tray_.menu, Qt::Key_Q, Qt::ControlModifier);
-        QCOMPARE(terminations_, 1);
-        services_.completeAll();
-        QVERIFY(!services_.calls.contains(u"stop"_s));
-    }
-
-    void opensPages() {
-        launch(true);
-        item(12)->trigger();
-        item(11)->trigger();
-        QCOMPARE(opener_.opened,
-                 (QList<QUrl>{QUrl(AppTexts::localConsoleURL), QUrl(korvan::defaultHubURL)}));
-    }
-
-    void firstStartRegistersOnce_data() {
-        QTest::addColumn<std::optional<QString>>("failure");
-        QTest::newRow("registered") << std::optional<QString>();
-        QTest::newRow("failed, silently") << std::optional<QString>(u"no"_s);
-    }
-    void firstStartRegistersOnce() {
-        QFETCH(std::optional<QString>, failure);
-        prefs_.values.clear();
-        login_.failure = failure;
-        launch(true);
-        QCOMPARE(login_.registrations, 1);
-        QCOMPARE(prefs_.values.value(u"didConfigureLoginItem"_s), !failure);
-        QCOMPARE(item(14)->isChecked(), !failure);
-        QCOMPARE(alert_.shown, QStringList());
-        login_.failure.reset();
-        launch(true); // tries again only when the first start failed
-        QCOMPARE(login_.registrations, failure ? 2 : 1);
-    }
-
-    void toggleLoginItem_data() {
+    void loginItem_data() {
+        QTest::addColumn<bool>("configured");
         QTest::addColumn<LoginItemStatus>("status");
-        QTest::addColumn<bool>("registers");
-        QTest::newRow("enabled") << LoginItemStatus::enabled << false;
-        QTest::newRow("not registered") << LoginItemStatus::notRegistered << true;
-        QTest::newRow("requires approval") << LoginItemStatus::requiresApproval << true;
+        QTest::addColumn<bool>("fails");       // at start and at the toggle
+        QTest::addColumn<Texts>("checkmarks"); // at start, after the toggle, after another start
+        QTest::newRow("first start registers once")
+            << false << LoginItemStatus::notRegistered << false << words("1 0 0");
+        QTest::newRow("first start fails silently, tries again")
+            << false << LoginItemStatus::notRegistered << true << words("0 0 1");
+        QTest::newRow("enabled: toggle unregisters")
+            << true << LoginItemStatus::enabled << false << words("1 0 0");
+        QTest::newRow("requires approval: toggle registers")
+            << true << LoginItemStatus::requiresApproval << false << words("0 1 1");
+        QTest::newRow("toggle fails") << true << LoginItemStatus::enabled << true << words("1 1 1");
     }
-    void toggleLoginItem() {
+    void loginItem() {
+        QFETCH(bool, configured);
         QFETCH(LoginItemStatus, status);
-        QFETCH(bool, registers);
+        QFETCH(bool, fails);
+        prefs_.values[u"didConfigureLoginItem"_s] = configured;
         login_.current = status;
+        if (fails)
+            login_.failure = u" no \n"_s;
         launch(false);
-        QCOMPARE(item(14)->isChecked(), !registers);
-        item(14)->trigger();
-        QCOMPARE(login_.registrations, int(registers));
-        QCOMPARE(login_.unregistrations, int(!registers));
-        QCOMPARE(item(14)->isChecked(), registers);
-        login_.failure = u" denied \n"_s;
-        item(14)->trigger();
-        QCOMPARE(alert_.shown, (QStringList{AppTexts::errorMessage, u"denied"_s}));
-        QCOMPARE(item(14)->isChecked(), registers);
+        Texts checkmarks{QString::number(item(kLogin)->isChecked())};
+        QCOMPARE(alert_.shown, Texts());
+        trigger(kLogin);
+        checkmarks << QString::number(item(kLogin)->isChecked());
+        QCOMPARE(alert_.shown, fails ? (Texts{AppTexts::errorMessage, u"no"_s}) : Texts());
+        login_.failure.reset();
+        launch(false);
+        QVERIFY(prefs_.values.value(u"didConfigureLoginItem"_s));
+        QTEST(checkmarks << QString::number(item(kLogin)->isChecked()), "checkmarks");
         login_.current = LoginItemStatus::enabled; // switched on elsewhere
         opened();
-        QVERIFY(item(14)->isChecked());
-    }
-
-    void iconReplacedOnlyWhenItChanges_data() {
-        QTest::addColumn<ServiceSnapshot>("first");
-        QTest::addColumn<ServiceSnapshot>("second");
-        QTest::addColumn<int>("changes");
-        ServiceSnapshot moreMemory = kLinked;
-        moreMemory.agentMemoryKB = 1;
-        ServiceSnapshot bridgeUp = kDisabled;
-        bridgeUp.bridge = u"online"_s;
-        QTest::newRow("memory changes") << kLinked << moreMemory << 0;
-        QTest::newRow("stopped, bridge comes up") << kDisabled << bridgeUp << 0;
-        QTest::newRow("linked to failed") << kLinked << kFailed << 1;
-    }
-    void iconReplacedOnlyWhenItChanges() {
-        QFETCH(ServiceSnapshot, first);
-        QFETCH(ServiceSnapshot, second);
-        services_.report = first;
-        launch(true);
-        services_.completeAll();
-        const int before = tray_.symbolChanges;
-        services_.report = second;
-        fire(5000);
-        services_.completeAll();
-        QTEST(tray_.symbolChanges - before, "changes");
+        QVERIFY(item(kLogin)->isChecked());
     }
 
     void pairingConsumesFirstRefresh() {
-        services_.report = kFailed;
-        launch(false);
-        pairingWindow()->findChildren<QLineEdit*>().at(1)->setText(u"abcd"_s);
-        pairingWindow()->findChild<QPushButton*>()->click();
-        QCOMPARE(services_.enrollments.size(), 1);
-        QVERIFY(services_.completeNext());
-        QCOMPARE(services_.calls, QStringList{u"status"_s});
+        launch(false, kFailed);
+        pairingCodeField()->setText(u"abcd"_s);
+        pairingCodeField()->window()->findChild<QPushButton*>()->click();
         services_.completeAll();
-        QCOMPARE(services_.calls, QStringList{u"status"_s});
-        QCOMPARE(lines().first(), StatusText::stateFailed);
-        QCOMPARE(enabled(), u"111"_s);
+        QCOMPARE(services_.calls, words("status"));
+        QVERIFY(shows(Presentation::of(kFailed, false)));
     }
 
-    void urlEntry_data() {
-        QTest::addColumn<QStringList>("urls");
-        QTest::addColumn<QString>("code"); // null: no window
-        QTest::newRow("web address alone") << QStringList{u"https://e.org/?code=x"_s} << QString();
-        QTest::newRow("argument that is no url") << QStringList{u"-platform"_s} << QString();
-        QTest::newRow("first korvan link after a web address")
-            << QStringList{u"https://e.org/?code=web"_s, u"KORVAN://p?code=ab"_s,
-                           u"korvan://p?code=third"_s}
-            << u"AB"_s;
-        QTest::newRow("korvan link without query") << QStringList{u"korvan:"_s} << u""_s;
-    }
     void urlEntry() {
-        QFETCH(QStringList, urls);
-        QFETCH(QString, code);
         launch(true);
-        QList<QUrl> list;
-        for (const QString& u : urls)
-            list << QUrl(u);
-        d_->openURLs(list);
-        QCOMPARE(pairingWindow() != nullptr, !code.isNull());
-        if (!code.isNull())
-            QCOMPARE(pairingWindow()->findChildren<QLineEdit*>().at(1)->text(), code);
+        d_->openURLs({QUrl(u"https://e/?code=x"_s), QUrl(u"-platform"_s)});
+        QVERIFY(!pairingCodeField());
+        d_->openURLs({QUrl(u"https://e/?code=w"_s), QUrl(u"KORVAN://p?code=ab"_s),
+                      QUrl(u"korvan:?code=c"_s)});
+        QCOMPARE(pairingCodeField()->text(), u"AB"_s); // the first korvan link
     }
 
-    void trayWaitsForAHost_data() {
-        QTest::addColumn<int>("limit");
-        QTest::addColumn<int>("firingsWithoutHost"); // then shown anyway
-        QTest::newRow("host turns up") << 150 << 0;
-        QTest::newRow("limit reached") << 3 << 3;
-    }
     void trayWaitsForAHost() {
-        QFETCH(int, limit);
-        QFETCH(int, firingsWithoutHost);
-        retryLimit_ = limit;
+        tray_.available = false;
+        launch(true, kLinked, 3);
+        fire(2000);
+        fire(2000);
+        QVERIFY(!tray_.shown);
+        fire(2000); // shown anyway at the limit
+        QVERIFY(tray_.shown);
+        tray_ = FakeTray();
         tray_.available = false;
         launch(true);
-        for (int i = 1; i < firingsWithoutHost; ++i)
-            fire(2000);
-        QVERIFY(!tray_.shown);
-        tray_.available = !firingsWithoutHost;
         fire(2000);
+        QVERIFY(!tray_.shown);
+        tray_.available = true;
+        d_->applicationWillTerminate(); // no more retries
+        fire(2000);
+        QVERIFY(!tray_.shown);
+        launch(true);
         QVERIFY(tray_.shown);
     }
 };

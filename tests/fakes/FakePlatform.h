@@ -1,6 +1,6 @@
-// Recording fakes of the platform services and of the service interface:
-// each records what it was asked, can be told to fail, and (the services)
-// completes a call only when the test says so. Main thread only.
+// Recording fakes of the service interface and the platform services: each
+// records what it was asked and can be told to fail; a service call completes
+// only when the test says so. Main thread only.
 #pragma once
 
 #include "platform/Alert.h"
@@ -11,20 +11,18 @@
 #include "service/ServiceControl.h"
 
 #include <QHash>
-#include <QList>
 #include <QUrl>
 #include <functional>
 
 class FakeServices final : public ServiceControl {
 public:
-    // Calls not completed yet, in order; "status" or the command word.
-    QStringList calls;
+    QStringList calls;       // "status" or the command word, in order
+    QStringList enrollments; // hub, then code, of each
     QList<std::function<void()>> pending;
-    QList<QPair<QString, QString>> enrollments; // hub, code
     std::function<void(const QString&)> progress;
+    CommandResult result;   // of each run and enrollment
+    ServiceSnapshot report; // of each status
     bool paired = false;
-    CommandResult result;   // what each run and enrollment completes with
-    ServiceSnapshot report; // what each status completes with
     bool pairOnSuccess = true;
     bool enrollAtOnce = false; // completes before installAndEnroll returns
 
@@ -40,38 +38,28 @@ public:
     void installAndEnroll(const QString& hub, const QString& code,
                           std::function<void(const QString&)> onProgress,
                           std::function<void(const CommandResult&)> done) override {
-        enrollments << qMakePair(hub, code);
+        enrollments << hub << code;
         progress = onProgress;
         pending << [this, done] {
-            if (result.status == 0 && pairOnSuccess)
-                paired = true;
+            paired = paired || (result.status == 0 && pairOnSuccess);
             done(result);
         };
         if (enrollAtOnce)
             pending.takeLast()();
     }
-    // Completes the oldest pending call; false when none is pending.
-    bool completeNext() {
-        if (pending.isEmpty())
-            return false;
-        pending.takeFirst()();
-        return true;
-    }
+    bool completeNext() { return !pending.isEmpty() && (pending.takeFirst()(), true); }
     void completeAll() {
         while (completeNext()) {
         }
     }
 };
 
-class FakeTray final : public TrayIcon {
-public:
+struct FakeTray final : TrayIcon {
     QMenu* menu = nullptr;
-    QString symbol;
+    QString symbol, toolTip;
     SymbolTint tint = SymbolTint::grey;
     int symbolChanges = 0;
-    QString toolTip;
-    bool shown = false;
-    bool available = true;
+    bool shown = false, available = true;
 
     void setSymbol(const QString& s, SymbolTint t) override {
         symbol = s;
@@ -84,9 +72,8 @@ public:
     bool isTrayAvailable() const override { return available; }
 };
 
-class FakeAlert final : public Alert {
-public:
-    QStringList shown; // message, then informative text, of each alert
+struct FakeAlert final : Alert {
+    QStringList shown; // message, then informative text, of each
     std::function<void()> whileShown;
     void showWarning(const QString& message, const QString& informative, const QString&) override {
         shown << message << informative;
@@ -95,39 +82,29 @@ public:
     }
 };
 
-class FakeUrlOpener final : public UrlOpener {
-public:
+struct FakeUrlOpener final : UrlOpener {
     QList<QUrl> opened;
     void open(const QUrl& url) override { opened.append(url); }
 };
 
-class FakePreferences final : public Preferences {
-public:
+struct FakePreferences final : Preferences {
     QHash<QString, bool> values;
     bool boolValue(const QString& key) const override { return values.value(key); }
     void setBoolValue(const QString& key, bool value) override { values[key] = value; }
 };
 
-class FakeLoginItem final : public LoginItem {
-public:
+struct FakeLoginItem final : LoginItem {
     LoginItemStatus current = LoginItemStatus::notRegistered;
-    std::optional<QString> failure; // returned by the next calls when set
-    int registrations = 0;
-    int unregistrations = 0;
+    std::optional<QString> failure; // of every change while set
 
     LoginItemStatus status() const override { return current; }
-    std::optional<QString> registerItem() override {
-        ++registrations;
-        if (failure)
-            return failure;
-        current = LoginItemStatus::enabled;
-        return std::nullopt;
-    }
+    std::optional<QString> registerItem() override { return change(LoginItemStatus::enabled); }
     std::optional<QString> unregisterItem() override {
-        ++unregistrations;
-        if (failure)
-            return failure;
-        current = LoginItemStatus::notRegistered;
-        return std::nullopt;
+        return change(LoginItemStatus::notRegistered);
+    }
+    std::optional<QString> change(LoginItemStatus to) {
+        if (!failure)
+            current = to;
+        return failure;
     }
 };
