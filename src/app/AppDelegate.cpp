@@ -29,7 +29,8 @@ const QString kDidConfigureLoginItem = QStringLiteral("didConfigureLoginItem");
 AppDelegate::AppDelegate(ServiceControl& services, Platform platform, QObject* parent)
     : QObject(parent), services_(services), platform_(std::move(platform)),
       menu_(std::make_unique<QMenu>()) {
-    // Children, so that they go with the delegate and can be found by it.
+    // Children of the delegate, so that whoever drives it (a test, a debugger)
+    // finds them among its children.
     refreshTimer_.setParent(this);
     trayRetryTimer_.setParent(this);
     refreshTimer_.setInterval(platform_.refreshInterval);
