@@ -119,6 +119,13 @@ private Q_SLOTS:
         QTEST(shown(presentation), "expected");
     }
 
+    void stateNames() { // korvanctl's machine-readable names
+        Texts names;
+        for (int state = 0; state < 5; ++state)
+            names << remoteStateName(RemoteState(state));
+        QCOMPARE(names.join(u' '), u"stopped switching linked connecting failed"_s);
+    }
+
     void memory_data() {
         QTest::addColumn<qint64>("bridge");
         QTest::addColumn<qint64>("agent");
