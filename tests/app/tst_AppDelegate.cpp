@@ -121,6 +121,9 @@ private Q_SLOTS:
         trigger(kMobile);
         QCOMPARE(opener_.opened,
                  (QList<QUrl>{QUrl(AppTexts::localConsoleURL), QUrl(korvan::defaultHubURL)}));
+        trigger(17); // quit
+        QCOMPARE(terminations_, 1);
+        QCOMPARE(services_.calls, Texts());
     }
 
     void pairedStartRefreshes() {
@@ -186,45 +189,36 @@ private Q_SLOTS:
         QCOMPARE(services_.calls, words("status start status status"));
     }
 
-    void failedCommandAlertsBeforeTheFollowUp_data() {
+    void commandAlertsBeforeTheFollowUp_data() {
         QTest::addColumn<CommandResult>("result");
+        QTest::addColumn<bool>("quits"); // stop and quit, rather than stop
         QTest::addColumn<Texts>("alert");
         const QString title = AppTexts::errorMessage;
-        QTest::newRow("error") << CommandResult{u"x"_s, u"boom\n"_s, 1} << Texts{title, u"boom"_s};
-        QTest::newRow("else output") << CommandResult{u"\t o \n"_s, {}, 2} << Texts{title, u"o"_s};
+        QTest::newRow("error") << CommandResult{u"x"_s, u"boom\n"_s, 1} << false
+                               << Texts{title, u"boom"_s};
+        QTest::newRow("else output, and quit")
+            << CommandResult{u"\t o \n"_s, {}, 2} << true << Texts{title, u"o"_s};
         QTest::newRow("error of a line feed")
-            << CommandResult{u"o"_s, u"\n"_s, 1} << Texts{title, QString()};
-        QTest::newRow("success with error text") << CommandResult{{}, u"warning"_s, 0} << Texts();
+            << CommandResult{u"o"_s, u"\n"_s, 1} << false << Texts{title, QString()};
+        QTest::newRow("success with error text, and quit")
+            << CommandResult{{}, u"warning"_s, 0} << true << Texts();
     }
-    void failedCommandAlertsBeforeTheFollowUp() {
+    void commandAlertsBeforeTheFollowUp() {
         QFETCH(CommandResult, result);
+        QFETCH(bool, quits);
         launch(true);
         QVERIFY(services_.completeNext());
         services_.result = result;
         Texts callsAtAlert = words("status stop");
         alert_.whileShown = [&] { callsAtAlert = services_.calls; };
-        trigger(kStop);
+        trigger(quits ? kStopAndQuit : kStop);
         QVERIFY(services_.completeNext());
         QTEST(alert_.shown, "alert");
         QCOMPARE(callsAtAlert, words("status stop"));
+        QCOMPARE(terminations_, 0); // quitting waits for the follow-up
+        QVERIFY(services_.completeNext());
+        QCOMPARE(terminations_, int(quits));
         QCOMPARE(services_.calls, words("status stop status"));
-    }
-
-    void stopAndQuitEndsAfterTheFollowUp() {
-        launch(true);
-        services_.result = {{}, u"cannot stop"_s, 3};
-        int terminationsAtAlert = -1;
-        alert_.whileShown = [&] { terminationsAtAlert = terminations_; };
-        QVERIFY(services_.completeNext());
-        trigger(kStopAndQuit);
-        QVERIFY(services_.completeNext());
-        QCOMPARE(terminationsAtAlert + terminations_, 0);
-        QVERIFY(services_.completeNext());
-        QCOMPARE(terminations_, 1);
-        QCOMPARE(services_.calls, words("status stop status"));
-        trigger(17); // quit
-        QCOMPARE(terminations_, 2);
-        QCOMPARE(services_.calls.size(), 3);
     }
 
     void loginItem_data() {
