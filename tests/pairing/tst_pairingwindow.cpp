@@ -162,22 +162,6 @@ private Q_SLOTS:
         QVERIFY(services_.completeNext());
         QCOMPARE(colour(), PairingWindowController::successColor());
     }
-
-    void linkFocusesAnEmptyCode_data() {
-        QTest::addColumn<QString>("link");
-        QTest::addColumn<QString>("hub");
-        QTest::addColumn<bool>("codeFocused");
-        QTest::newRow("both") << u"korvan://p?hub=http://h:1&code=ab"_s << u"http://h:1"_s << false;
-        QTest::newRow("empty values") << u"korvan://p?hub=&code="_s << u"https://b"_s << true;
-    }
-    void linkFocusesAnEmptyCode() {
-        QFETCH(QString, link);
-        c_->hubField()->setText(u"https://b"_s);
-        c_->hubField()->setFocus();
-        c_->show(QUrl(link));
-        QTEST(c_->hubField()->text(), "hub");
-        QTEST(c_->window()->focusWidget() == c_->pairCodeField(), "codeFocused");
-    }
 };
 
 QTEST_MAIN(PairingWindowTest)
