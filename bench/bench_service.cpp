@@ -6,7 +6,7 @@
 // unit, goal.
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
-#include "service/ServiceSnapshot.h"
+#include "core/ServiceSnapshot.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,140 +1,140 @@
 #include "AppDelegate.h"
 
-#include "KorvanConfig.h"
-#include "pairing/PairingLink.h"
-#include "pairing/PairingWindowController.h"
-
 #include "AppTexts.h"
-#include "StatusText.h"
+#include "KorvanConfig.h"
+#include "core/PairingLink.h"
+#include "core/TextRules.h"
+#include "pairing/PairingWindowController.h"
 #include "platform/Alert.h"
 #include "platform/LoginItem.h"
 #include "platform/Preferences.h"
 #include "platform/SymbolIcons.h"
+#include "platform/TrayIcon.h"
 #include "platform/UrlOpener.h"
-#include "service/TextRules.h"
+#include "service/ServiceControl.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QPointer>
 #include <QShortcut>
-#include <QSystemTrayIcon>
-#include <QUrl>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 const QString kDidConfigureLoginItem = QStringLiteral("didConfigureLoginItem");
 
-const QString kPowerSymbol = QStringLiteral("power.circle");
-const QString kAntennaSymbol = QStringLiteral("antenna.radiowaves.left.and.right");
-const QString kAntennaCircleSymbol =
-    QStringLiteral("antenna.radiowaves.left.and.right.circle.fill");
-const QString kExclamationSymbol = QStringLiteral("exclamationmark.circle.fill");
-
-QAction* newItem(const QString& title, QMenu* menu) {
-    return new QAction(title, menu);
-}
-
 } // namespace
 
-AppDelegate::AppDelegate(Platform platform, QObject* parent)
-    : QObject(parent), platform_(std::move(platform)), statusItem_(new QSystemTrayIcon(this)),
-      menu_(std::make_unique<QMenu>()), titleItem_(newItem(AppTexts::productName, menu_.get())),
-      stateItem_(newItem(AppTexts::stateChecking, menu_.get())),
-      bridgeItem_(newItem(AppTexts::bridgeChecking, menu_.get())),
-      agentItem_(newItem(AppTexts::agentChecking, menu_.get())),
-      hubItem_(newItem(AppTexts::hubChecking, menu_.get())),
-      memoryItem_(newItem(AppTexts::memoryUnknown, menu_.get())),
-      startItem_(newItem(AppTexts::startTitle, menu_.get())),
-      stopItem_(newItem(AppTexts::stopTitle, menu_.get())),
-      restartItem_(newItem(AppTexts::restartTitle, menu_.get())),
-      pairingItem_(newItem(AppTexts::pairingTitle, menu_.get())),
-      loginItem_(newItem(AppTexts::loginItemTitle, menu_.get())) {
-    if (!platform_.isTrayAvailable)
-        platform_.isTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+AppDelegate::AppDelegate(ServiceControl& services, Platform platform, QObject* parent)
+    : QObject(parent), services_(services), platform_(std::move(platform)),
+      menu_(std::make_unique<QMenu>()) {
+    // Children of the delegate, so that whoever drives it (a test, a debugger)
+    // finds them among its children.
+    refreshTimer_.setParent(this);
+    trayRetryTimer_.setParent(this);
     refreshTimer_.setInterval(platform_.refreshInterval);
     trayRetryTimer_.setInterval(platform_.trayRetryInterval);
+    buildMenu();
+    present(Presentation::checking());
 }
 
 AppDelegate::~AppDelegate() {
-    // The tray icon must let go of the menu before the menu goes.
-    statusItem_->setContextMenu(nullptr);
+    // The tray item must let go of the menu before the menu goes.
+    platform_.trayIcon->setMenu(nullptr);
+}
+
+void AppDelegate::buildMenu() {
+    QMenu* menu = menu_.get();
+    const auto item = [this, menu](const QString& title, const QString& symbol,
+                                   std::function<void()> handler) {
+        auto* action = new QAction(title, menu);
+        if (!symbol.isEmpty())
+            action->setIcon(SymbolIcons::menuIcon(symbol));
+        if (handler)
+            connect(action, &QAction::triggered, this, std::move(handler));
+        return action;
+    };
+    const auto line = [menu] {
+        auto* action = new QAction(menu);
+        action->setEnabled(false);
+        return action;
+    };
+    const auto command = [this](const QString& word, bool quitAfter) {
+        return [this, word, quitAfter] { perform(word, quitAfter); };
+    };
+    QAction* title = item(AppTexts::productName, u"antenna.radiowaves.left.and.right"_s, {});
+    title->setEnabled(false);
+    stateItem_ = line();
+    bridgeItem_ = line();
+    agentItem_ = line();
+    hubItem_ = line();
+    memoryItem_ = line();
+    startItem_ = item(AppTexts::startTitle, u"play.fill"_s, command(u"start"_s, false));
+    stopItem_ = item(AppTexts::stopTitle, u"stop.fill"_s, command(u"stop"_s, false));
+    restartItem_ = item(AppTexts::restartTitle, u"arrow.clockwise"_s, command(u"restart"_s, false));
+
+    QAction* openMobile = item(AppTexts::openMobileTitle, u"iphone"_s,
+                               [this] { platform_.urlOpener->open(QUrl(korvan::defaultHubURL)); });
+    QAction* openLocal = item(AppTexts::openLocalTitle, u"macbook"_s, [this] {
+        platform_.urlOpener->open(QUrl(AppTexts::localConsoleURL));
+    });
+    QAction* pairing = item(AppTexts::pairingTitle, u"link"_s, [this] { showPairing(); });
+    loginItem_ = item(AppTexts::loginItemTitle, {}, [this] { toggleLoginItem(); });
+    loginItem_->setCheckable(true);
+
+    QAction* stopAndQuit = item(AppTexts::stopAndQuitTitle, {}, command(u"stop"_s, true));
+    QAction* quit = item(AppTexts::quitTitle, {}, [this] { platform_.terminate(); });
+    // Ctrl+Q here, Command+Q where the toolkit maps Ctrl to Command.
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    // Qt never fires the shortcut of an action that sits only in a tray menu
+    // (it looks for the menu's own place in a menu bar); the open menu
+    // listens for the key itself.
+    auto* quitKey = new QShortcut(quit->shortcut(), menu);
+    connect(quitKey, &QShortcut::activated, quit, &QAction::trigger);
+
+    menu->addActions({title, stateItem_, bridgeItem_, agentItem_, hubItem_, memoryItem_});
+    menu->addSeparator();
+    menu->addActions({startItem_, stopItem_, restartItem_});
+    menu->addSeparator();
+    menu->addActions({openMobile, openLocal, pairing, loginItem_});
+    menu->addSeparator();
+    menu->addActions({stopAndQuit, quit});
+    connect(menu, &QMenu::aboutToShow, this, [this] {
+        refreshStatus();
+        updateLoginCheckmark();
+    });
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
     // There is no window, so nothing to keep out of the taskbar here.
-    statusItem_->setToolTip(AppTexts::productName);
-    updateStatusIcon(RemoteState::switching);
-    statusItem_->setContextMenu(menu_.get());
+    TrayIcon& tray = *platform_.trayIcon;
+    tray.setToolTip(AppTexts::productName);
+    tray.setMenu(menu_.get());
     showStatusItem();
-    connect(menu_.get(), &QMenu::aboutToShow, this, &AppDelegate::menuWillOpen);
 
-    assembleMenu();
     updateLoginCheckmark();
     configureLoginItemOnFirstStart();
 
-    isPaired_ = manager_.hasPairing();
+    isPaired_ = services_.hasPairing();
     if (!isPaired_) {
-        stateItem_->setText(AppTexts::stateWaitingForPairing);
-        bridgeItem_->setText(AppTexts::bridgeNotInstalled);
-        agentItem_->setText(AppTexts::agentNotInstalled);
-        hubItem_->setText(AppTexts::hubNotConnectedLine);
-        memoryItem_->setText(AppTexts::memoryZero);
-        startItem_->setEnabled(false);
-        stopItem_->setEnabled(false);
-        restartItem_->setEnabled(false);
-        updateStatusIcon(RemoteState::stopped);
+        present(Presentation::unpaired());
         showPairing();
     } else if (!isBusy_) {
         refreshStatus();
     }
 
-    connect(&refreshTimer_, &QTimer::timeout, this, &AppDelegate::refreshTick);
+    connect(&refreshTimer_, &QTimer::timeout, this, [this] {
+        // Posted rather than run inline; dropped with this object if it goes first.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isPaired_)
+                    refreshStatus();
+            },
+            Qt::QueuedConnection);
+    });
     refreshTimer_.start();
-}
-
-void AppDelegate::assembleMenu() {
-    titleItem_->setEnabled(false);
-    titleItem_->setIcon(SymbolIcons::menuIcon(kAntennaSymbol));
-    for (QAction* line : {stateItem_, bridgeItem_, agentItem_, hubItem_, memoryItem_})
-        line->setEnabled(false);
-
-    connect(startItem_, &QAction::triggered, this, &AppDelegate::startServices);
-    connect(stopItem_, &QAction::triggered, this, &AppDelegate::stopServices);
-    connect(restartItem_, &QAction::triggered, this, &AppDelegate::restartServices);
-    connect(pairingItem_, &QAction::triggered, this, &AppDelegate::showPairing);
-    connect(loginItem_, &QAction::triggered, this, &AppDelegate::toggleLoginItem);
-    startItem_->setIcon(SymbolIcons::menuIcon(QStringLiteral("play.fill")));
-    stopItem_->setIcon(SymbolIcons::menuIcon(QStringLiteral("stop.fill")));
-    restartItem_->setIcon(SymbolIcons::menuIcon(QStringLiteral("arrow.clockwise")));
-    pairingItem_->setIcon(SymbolIcons::menuIcon(QStringLiteral("link")));
-    loginItem_->setCheckable(true);
-
-    QMenu* menu = menu_.get();
-    auto* openMobileItem = newItem(AppTexts::openMobileTitle, menu);
-    openMobileItem->setIcon(SymbolIcons::menuIcon(QStringLiteral("iphone")));
-    connect(openMobileItem, &QAction::triggered, this, &AppDelegate::openMobile);
-    auto* openLocalItem = newItem(AppTexts::openLocalTitle, menu);
-    openLocalItem->setIcon(SymbolIcons::menuIcon(QStringLiteral("macbook")));
-    connect(openLocalItem, &QAction::triggered, this, &AppDelegate::openLocal);
-    auto* quitItem = newItem(AppTexts::quitTitle, menu);
-    // Ctrl+Q here, Command+Q where the toolkit maps Ctrl to Command.
-    quitItem->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    // Qt never fires the shortcut of an action that sits only in a tray menu
-    // (it looks for the menu's own place in a menu bar); the open menu
-    // listens for the key itself.
-    auto* quitKey = new QShortcut(quitItem->shortcut(), menu);
-    connect(quitKey, &QShortcut::activated, quitItem, &QAction::trigger);
-    connect(quitItem, &QAction::triggered, this, &AppDelegate::quitController);
-    auto* stopAndQuitItem = newItem(AppTexts::stopAndQuitTitle, menu);
-    connect(stopAndQuitItem, &QAction::triggered, this, &AppDelegate::stopAndQuit);
-
-    menu->addActions({titleItem_, stateItem_, bridgeItem_, agentItem_, hubItem_, memoryItem_});
-    menu->addSeparator();
-    menu->addActions({startItem_, stopItem_, restartItem_});
-    menu->addSeparator();
-    menu->addActions({openMobileItem, openLocalItem, pairingItem_, loginItem_});
-    menu->addSeparator();
-    menu->addActions({stopAndQuitItem, quitItem});
 }
 
 void AppDelegate::updateLoginCheckmark() {
@@ -151,8 +151,8 @@ void AppDelegate::configureLoginItemOnFirstStart() {
 }
 
 void AppDelegate::showStatusItem() {
-    if (platform_.isTrayAvailable()) {
-        statusItem_->show();
+    if (platform_.trayIcon->isTrayAvailable()) {
+        platform_.trayIcon->show();
         return;
     }
     // At login the tray host often starts after us: wait for it, never give up
@@ -165,13 +165,12 @@ void AppDelegate::showStatusItem() {
 
 void AppDelegate::retryTray() {
     ++trayRetries_;
-    const bool available = platform_.isTrayAvailable();
-    if (!available && trayRetries_ < platform_.trayRetryLimit)
+    if (!platform_.trayIcon->isTrayAvailable() && trayRetries_ < platform_.trayRetryLimit)
         return;
     trayRetryTimer_.stop();
     // Past the limit the item is shown anyway: the platform may still embed
     // it when a tray turns up later.
-    statusItem_->show();
+    platform_.trayIcon->show();
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -179,23 +178,13 @@ void AppDelegate::applicationWillTerminate() {
     trayRetryTimer_.stop();
 }
 
-void AppDelegate::refreshTick() {
-    // Posted rather than run inline; dropped with this object if it goes first.
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (isPaired_)
-                refreshStatus();
-        },
-        Qt::QueuedConnection);
-}
-
 void AppDelegate::refreshStatus() {
     if (!isPaired_ || isBusy_)
         return;
-    // Completions are dropped when manager_ (and so this object) is destroyed,
-    // so capturing `this` is safe here and below.
-    manager_.status([this](const ServiceSnapshot& report) { presentReport(report); });
+    services_.status([self = QPointer<AppDelegate>(this)](const ServiceSnapshot& report) {
+        if (self)
+            self->presentReport(report);
+    });
 }
 
 void AppDelegate::presentReport(const ServiceSnapshot& report) {
@@ -209,49 +198,30 @@ void AppDelegate::presentReport(const ServiceSnapshot& report) {
 
 void AppDelegate::updateMenu(const ServiceSnapshot& snapshot) {
     snapshot_ = snapshot;
-    const RemoteState state = isBusy_ ? RemoteState::switching : snapshot_.state();
-    stateItem_->setText(StatusText::stateLine(state));
-    bridgeItem_->setText(StatusText::bridgeLine(snapshot_));
-    agentItem_->setText(StatusText::agentLine(snapshot_));
-    hubItem_->setText(StatusText::hubLine(snapshot_));
-    memoryItem_->setText(StatusText::memoryLine(snapshot_));
-
-    const bool anythingToStop = snapshot_.bridge == u"online" || snapshot_.agent == u"online" ||
-                                snapshot_.desired != u"disabled";
-    startItem_->setEnabled(!isBusy_ && snapshot_.state() != RemoteState::linked);
-    stopItem_->setEnabled(!isBusy_ && anythingToStop);
-    restartItem_->setEnabled(!isBusy_);
-    updateStatusIcon(state);
+    present(Presentation::of(snapshot_, isBusy_));
 }
 
-void AppDelegate::updateStatusIcon(RemoteState state) {
-    const QString* symbol = &kAntennaCircleSymbol;
-    SymbolTint tint = SymbolTint::yellow;
-    switch (state) {
-    case RemoteState::stopped:
-        symbol = &kPowerSymbol;
-        tint = SymbolTint::grey;
-        break;
-    case RemoteState::switching:
-    case RemoteState::connecting:
-        break;
-    case RemoteState::linked:
-        tint = SymbolTint::green;
-        break;
-    case RemoteState::failed:
-        symbol = &kExclamationSymbol;
-        tint = SymbolTint::red;
-        break;
-    }
-    // Most refreshes repeat the last state. A new icon would be parsed and
-    // drawn again, and a tray host that takes pixmaps would be sent every
-    // size of it anew, every five seconds for as long as the program runs.
-    if (statusItem_->icon().cacheKey() == iconKey_ && symbol == iconSymbol_ && tint == iconTint_)
+// The one place that writes the menu and the tray icon.
+void AppDelegate::present(const Presentation& p) {
+    stateItem_->setText(p.stateLine);
+    bridgeItem_->setText(p.bridgeLine);
+    agentItem_->setText(p.agentLine);
+    hubItem_->setText(p.hubLine);
+    memoryItem_->setText(p.memoryLine);
+    startItem_->setEnabled(p.canStart);
+    stopItem_->setEnabled(p.canStop);
+    restartItem_->setEnabled(p.canRestart);
+    updateStatusIcon(p.symbol, p.tint);
+}
+
+void AppDelegate::updateStatusIcon(const QString& symbol, SymbolTint tint) {
+    // Most refreshes repeat the last state; a tray host that is sent a new
+    // icon redraws it, every five seconds for as long as the program runs.
+    if (symbol == iconSymbol_ && tint == iconTint_)
         return;
-    statusItem_->setIcon(SymbolIcons::tinted(*symbol, SymbolIcons::tintColor(tint)));
     iconSymbol_ = symbol;
     iconTint_ = tint;
-    iconKey_ = statusItem_->icon().cacheKey();
+    platform_.trayIcon->setSymbol(symbol, tint);
 }
 
 void AppDelegate::perform(const QString& command, bool quitAfter) {
@@ -259,19 +229,23 @@ void AppDelegate::perform(const QString& command, bool quitAfter) {
         return;
     isBusy_ = true;
     updateMenu(snapshot_);
-    manager_.run(command, [this, quitAfter](const CommandResult& result) {
-        isBusy_ = false;
+    QPointer<AppDelegate> self(this);
+    services_.run(command, [self, quitAfter](const CommandResult& result) {
+        if (!self)
+            return;
+        self->isBusy_ = false;
         if (result.status != 0) {
-            QPointer<AppDelegate> self(this);
-            showError(result.error.isEmpty() ? result.output : result.error);
+            self->showError(result.error.isEmpty() ? result.output : result.error);
             if (!self)
                 return;
         }
         // The follow-up runs whether or not the machine is paired or busy.
-        manager_.status([this, quitAfter](const ServiceSnapshot& report) {
-            updateMenu(report);
+        self->services_.status([self, quitAfter](const ServiceSnapshot& report) {
+            if (!self)
+                return;
+            self->updateMenu(report);
             if (quitAfter)
-                platform_.terminate();
+                self->platform_.terminate();
         });
     });
 }
@@ -287,35 +261,6 @@ void AppDelegate::onPaired() {
     refreshStatus();
 }
 
-void AppDelegate::menuWillOpen() {
-    refreshStatus();
-    updateLoginCheckmark();
-}
-
-void AppDelegate::startServices() {
-    perform(QStringLiteral("start"), false);
-}
-
-void AppDelegate::stopServices() {
-    perform(QStringLiteral("stop"), false);
-}
-
-void AppDelegate::restartServices() {
-    perform(QStringLiteral("restart"), false);
-}
-
-void AppDelegate::stopAndQuit() {
-    perform(QStringLiteral("stop"), true);
-}
-
-void AppDelegate::openMobile() {
-    platform_.urlOpener->open(QUrl(korvan::defaultHubURL));
-}
-
-void AppDelegate::openLocal() {
-    platform_.urlOpener->open(QUrl(AppTexts::localConsoleURL));
-}
-
 void AppDelegate::toggleLoginItem() {
     LoginItem& item = *platform_.loginItem;
     const auto failure =
@@ -325,28 +270,23 @@ void AppDelegate::toggleLoginItem() {
     updateLoginCheckmark();
 }
 
-void AppDelegate::quitController() {
-    platform_.terminate();
-}
-
 void AppDelegate::showPairing() {
-    pairingWindow()->show(std::nullopt);
-    Q_EMIT pairingRequested();
+    pairingWindow().show(std::nullopt);
 }
 
-PairingWindowController* AppDelegate::pairingWindow() {
+PairingWindowController& AppDelegate::pairingWindow() {
     if (!pairingWindow_) {
         // The window must not keep the delegate alive, nor call into a dead one.
         pairingWindow_ = std::make_unique<PairingWindowController>(
-            manager_, [self = QPointer<AppDelegate>(this)] {
+            services_, [self = QPointer<AppDelegate>(this)] {
                 if (self)
                     self->onPaired();
             });
     }
-    return pairingWindow_.get();
+    return *pairingWindow_;
 }
 
 void AppDelegate::openURLs(const QList<QUrl>& urls) {
     if (const auto link = PairingLink::firstKorvanLink(urls))
-        pairingWindow()->show(*link);
+        pairingWindow().show(*link);
 }

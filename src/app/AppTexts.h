@@ -5,37 +5,7 @@
 
 namespace AppTexts {
 
-// Information lines, per displayed state and per service.
-inline const QString stateStopped = QStringLiteral("状态: 已停止");
-inline const QString stateSwitching = QStringLiteral("状态: 正在切换...");
-inline const QString stateLinked = QStringLiteral("状态: 已联动");
-inline const QString stateConnecting = QStringLiteral("状态: 正在连接");
-inline const QString stateFailed = QStringLiteral("状态: 启动失败");
-
-inline const QString bridgePrefix = QStringLiteral("Bridge: ");
-inline const QString agentPrefix = QStringLiteral("Agent: ");
-inline const QString hubPrefix = QStringLiteral("云端: ");
-inline const QString running = QStringLiteral("运行中");
-inline const QString stopped = QStringLiteral("已停止");
-inline const QString hubLinked = QStringLiteral("已联动");
-inline const QString hubNotConnected = QStringLiteral("未连接");
-inline const QString memoryZero = QStringLiteral("当前占用: 0 MB");
-inline const QString memoryAboutPrefix = QStringLiteral("当前占用: 约 ");
-inline const QString memorySuffix = QStringLiteral(" MB");
-
-// The menu as it reads before the first report.
 inline const QString productName = QStringLiteral("Korvan Remote");
-inline const QString stateChecking = QStringLiteral("正在检查状态...");
-inline const QString bridgeChecking = QStringLiteral("Bridge: 检查中");
-inline const QString agentChecking = QStringLiteral("Agent: 检查中");
-inline const QString hubChecking = QStringLiteral("云端: 检查中");
-inline const QString memoryUnknown = QStringLiteral("当前占用: --");
-
-// The lines of a machine that is not paired yet.
-inline const QString stateWaitingForPairing = QStringLiteral("状态: 等待配对");
-inline const QString bridgeNotInstalled = QStringLiteral("Bridge: 尚未安装");
-inline const QString agentNotInstalled = QStringLiteral("Agent: 尚未安装");
-inline const QString hubNotConnectedLine = QStringLiteral("云端: 未连接");
 
 // Menu commands.
 inline const QString startTitle = QStringLiteral("启动 Korvan Remote");

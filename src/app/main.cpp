@@ -6,10 +6,11 @@
 #include "ControllerCommandLine.h"
 #include "platform/Alert.h"
 #include "platform/Preferences.h"
+#include "platform/SingleInstance.h"
+#include "platform/TrayIcon.h"
 #include "platform/UrlOpener.h"
 #include "platform/XdgAutostartLoginItem.h"
-
-#include "platform/SingleInstance.h"
+#include "service/ServiceManager.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -64,15 +65,20 @@ int main(int argc, char** argv) {
                                     AppTexts::controllerName);
     SettingsPreferences preferences;
     DesktopUrlOpener urlOpener;
+    SystemTrayIcon trayIcon;
+    // The one service manager; it outlives the delegate, whose pending
+    // completions it may still hold.
+    ServiceManager manager;
 
     AppDelegate::Platform platform;
     platform.alert = &alert;
     platform.loginItem = &loginItem;
     platform.preferences = &preferences;
     platform.urlOpener = &urlOpener;
+    platform.trayIcon = &trayIcon;
     platform.terminate = [] { QCoreApplication::quit(); };
 
-    AppDelegate delegate(platform);
+    AppDelegate delegate(manager, platform);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
     // Start-up waits for the event loop, as "finished launching" does; links

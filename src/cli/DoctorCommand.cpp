@@ -8,7 +8,7 @@
 #include "service/PairingFile.h"
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
-#include "service/TextRules.h"
+#include "core/TextRules.h"
 
 #include <QEventLoop>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "CliCommands.h"
 
 #include "KorvanConfig.h"
-#include "pairing/PairingLink.h"
-#include "pairing/PairingOutcome.h"
-#include "pairing/PairingTexts.h"
+#include "core/PairingLink.h"
+#include "core/PairingOutcome.h"
+#include "core/PairingTexts.h"
 #include "service/ServiceManager.h"
 
 #include <QEventLoop>
@@ -65,20 +65,17 @@ int pairCommand(ServiceManager& manager, const QStringList& args) {
 
     // Fill the two fields the way the pairing window does: the default hub,
     // then the link, then what was typed.
-    QString hub = korvan::defaultHubURL;
-    QString code;
+    PairingFields fields{korvan::defaultHubURL, QString()};
     if (options->link) {
         const QUrl link(*options->link, QUrl::StrictMode);
         if (!PairingLink::isKorvanLink(link)) {
             writeErr(QStringLiteral("korvanctl pair: --link takes a korvan:// link\n"));
             return 2;
         }
-        const PairingLinkFields fields = PairingLink::parse(link);
-        if (fields.hub)
-            hub = *fields.hub;
-        if (fields.code)
-            code = fields.code->toUpper();
+        fields = PairingLink::prefill(fields, link);
     }
+    QString& hub = fields.hub;
+    QString& code = fields.code;
     if (options->hub)
         hub = *options->hub;
     if (options->code)

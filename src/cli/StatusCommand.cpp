@@ -1,7 +1,7 @@
 #include "CliCommands.h"
 #include "OpenMetrics.h"
 
-#include "app/StatusText.h"
+#include "core/StatusText.h"
 #include "service/ServiceManager.h"
 
 #include <QCoreApplication>

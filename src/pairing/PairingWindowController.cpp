@@ -2,10 +2,10 @@
 
 #include "BusyIndicator.h"
 #include "KorvanConfig.h"
-#include "PairingLink.h"
-#include "PairingOutcome.h"
-#include "PairingTexts.h"
-#include "service/ServiceManager.h"
+#include "core/PairingLink.h"
+#include "core/PairingOutcome.h"
+#include "core/PairingTexts.h"
+#include "service/ServiceControl.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -18,7 +18,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-#include <QTimer>
 
 namespace {
 
@@ -66,9 +65,9 @@ QPixmap applicationIcon() {
 
 } // namespace
 
-PairingWindowController::PairingWindowController(ServiceManager& manager,
+PairingWindowController::PairingWindowController(ServiceControl& services,
                                                  std::function<void()> onPaired)
-    : manager_(manager), onPaired_(std::move(onPaired)) {
+    : services_(services), onPaired_(std::move(onPaired)) {
     window_ =
         std::make_unique<QWidget>(nullptr, Qt::Window | Qt::CustomizeWindowHint |
                                                Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -77,6 +76,11 @@ PairingWindowController::PairingWindowController(ServiceManager& manager,
     // A tray program has no other window: hiding this one must never end it.
     window_->setAttribute(Qt::WA_QuitOnClose, false);
     window_->installEventFilter(this);
+    // A child, so that it goes with the controller (and the window with it).
+    closeTimer_.setParent(this);
+    closeTimer_.setSingleShot(true);
+    closeTimer_.setInterval(closeDelayMs);
+    connect(&closeTimer_, &QTimer::timeout, window_.get(), &QWidget::hide);
     buildLayout();
     centerWindow();
 }
@@ -180,15 +184,14 @@ void PairingWindowController::centerWindow() {
 
 void PairingWindowController::show(const std::optional<QUrl>& pairingURL) {
     if (pairingURL) {
-        const PairingLinkFields fields = PairingLink::parse(*pairingURL);
-        if (fields.hub)
-            hubField_->setText(*fields.hub);
-        if (fields.code)
-            pairCodeField_->setText(fields.code->toUpper());
+        const PairingFields fields =
+            PairingLink::prefill({hubField_->text(), pairCodeField_->text()}, *pairingURL);
+        hubField_->setText(fields.hub);
+        pairCodeField_->setText(fields.code);
     }
 
     // A paired machine may still start a new attempt: only the line changes.
-    setStatusText(manager_.hasPairing() ? PairingTexts::alreadyPaired : PairingTexts::prompt);
+    setStatusText(services_.hasPairing() ? PairingTexts::alreadyPaired : PairingTexts::prompt);
 
     window_->show();
     centerWindow();
@@ -217,7 +220,7 @@ void PairingWindowController::connectMac() {
     progressIndicator_->startAnimation();
 
     QPointer<PairingWindowController> self(this);
-    manager_.installAndEnroll(
+    services_.installAndEnroll(
         hub, *code,
         [self](const QString& text) {
             if (self)
@@ -239,7 +242,7 @@ void PairingWindowController::handleCompletion(const CommandResult& result) {
     setControlsEnabled(true);
 
     // The pairing file is read only when the installer claims success.
-    if (result.status != 0 || !manager_.hasPairing()) {
+    if (result.status != 0 || !services_.hasPairing()) {
         setStatusColor(failureColor());
         setStatusText(PairingOutcome::failureLine(result));
         return;
@@ -255,9 +258,8 @@ void PairingWindowController::handleCompletion(const CommandResult& result) {
     if (!self)
         return;
     // Hides the window even when the user has reopened it meanwhile, and
-    // without asking windowShouldClose. The window belongs to the controller,
-    // so should the controller go first the window goes with it.
-    QTimer::singleShot(closeDelayMs, this, [this] { window_->hide(); });
+    // without asking windowShouldClose.
+    closeTimer_.start();
 }
 
 void PairingWindowController::setStatusText(const QString& text) {

@@ -4,12 +4,12 @@
 // The window holds the hub address, the one-time pair code, one status line
 // with a busy indicator, and the connect button. Pressing the button (or
 // Return) hands the trimmed address and the trimmed, upper-cased code to
-// ServiceManager::installAndEnroll and shows its progress texts, then a green
+// ServiceControl::installAndEnroll and shows its progress texts, then a green
 // success line or a red failure line. A success calls `onPaired` once and
 // hides the window 1.1 s later.
 //
 // Main thread only. The controller owns its window and every control in it;
-// it refers to the ServiceManager, which must outlive it. Closing the window
+// it refers to the services, which must outlive it. Closing the window
 // only hides it, so the next show() brings back the same fields. The user
 // cannot close it while an attempt runs. Enrollment callbacks refer to the
 // controller through a QPointer and are dropped once it is gone.
@@ -17,6 +17,7 @@
 
 #include <QColor>
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -27,13 +28,13 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
-class ServiceManager;
+class ServiceControl;
 struct CommandResult;
 
 class PairingWindowController : public QObject {
     Q_OBJECT
 public:
-    PairingWindowController(ServiceManager& manager, std::function<void()> onPaired);
+    PairingWindowController(ServiceControl& services, std::function<void()> onPaired);
     ~PairingWindowController() override;
     PairingWindowController(const PairingWindowController&) = delete;
     PairingWindowController& operator=(const PairingWindowController&) = delete;
@@ -77,7 +78,7 @@ private:
     void handleCompletion(const CommandResult& result);
     void centerWindow();
 
-    ServiceManager& manager_;
+    ServiceControl& services_;
     std::function<void()> onPaired_;
     std::unique_ptr<QWidget> window_;
     QLineEdit* hubField_ = nullptr;
@@ -86,4 +87,5 @@ private:
     QPushButton* connectButton_ = nullptr;
     BusyIndicator* progressIndicator_ = nullptr;
     bool isInstalling_ = false;
+    QTimer closeTimer_;
 };

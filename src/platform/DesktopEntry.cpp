@@ -1,6 +1,6 @@
 #include "DesktopEntry.h"
 
-#include <QStringDecoder>
+#include "core/TextRules.h"
 
 namespace DesktopEntry {
 
@@ -50,15 +50,15 @@ bool isBlank(QChar c) {
 } // namespace
 
 std::optional<QHash<QString, QString>> parse(const QByteArray& contents) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(contents);
-    if (decoder.hasError())
+    const std::optional<QString> decoded = text::decodeUtf8(contents, text::Bom::skip);
+    if (!decoded)
         return std::nullopt;
+    const QString& body = *decoded;
 
     QHash<QString, QString> entries;
     bool seenGroup = false;
     bool inMainGroup = false;
-    for (QStringView line : QStringView(text).split(u'\n')) {
+    for (QStringView line : QStringView(body).split(u'\n')) {
         if (line.endsWith(u'\r'))
             line.chop(1);
         line = line.trimmed();

@@ -6,12 +6,12 @@
 // at 1x and 2x. Main thread only (it reads the application palette).
 #pragma once
 
+#include "core/Presentation.h"
+
 #include <QColor>
 #include <QIcon>
 #include <QString>
 #include <QStringList>
-
-enum class SymbolTint { grey, yellow, green, red };
 
 namespace SymbolIcons {
 

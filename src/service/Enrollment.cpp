@@ -2,7 +2,7 @@
 
 #include "ProcessRunner.h"
 #include "ServiceTexts.h"
-#include "TextRules.h"
+#include "core/TextRules.h"
 #include "platform/MainQueue.h"
 
 #include <QCoreApplication>

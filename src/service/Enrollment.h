@@ -15,7 +15,7 @@
 // and is removed on every path.
 #pragma once
 
-#include "CommandResult.h"
+#include "core/CommandResult.h"
 
 #include <QString>
 #include <QUrl>

@@ -1,6 +1,6 @@
 #include "PairingFile.h"
 
-#include "TextRules.h"
+#include "core/TextRules.h"
 
 #include <QFile>
 

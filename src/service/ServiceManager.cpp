@@ -4,7 +4,7 @@
 #include "PairingFile.h"
 #include "ProcessRunner.h"
 #include "ServiceTexts.h"
-#include "TextRules.h"
+#include "core/TextRules.h"
 #include "platform/MainQueue.h"
 
 #include <QDir>

@@ -11,8 +11,7 @@
 // took at construction. Destroying it drops every completion still pending.
 #pragma once
 
-#include "CommandResult.h"
-#include "ServiceSnapshot.h"
+#include "ServiceControl.h"
 
 #include <QString>
 #include <QUrl>
@@ -22,19 +21,19 @@
 
 class MainQueue;
 
-class ServiceManager {
+class ServiceManager final : public ServiceControl {
 public:
     ServiceManager();                      // home = the current user's home
     explicit ServiceManager(QString home); // for tests and tools
-    ~ServiceManager();
+    ~ServiceManager() override;
     ServiceManager(const ServiceManager&) = delete;
     ServiceManager& operator=(const ServiceManager&) = delete;
 
     // Runs the control script with `command` as its only word.
-    void run(const QString& command, std::function<void(const CommandResult&)> completion);
+    void run(const QString& command, std::function<void(const CommandResult&)> completion) override;
 
     // Runs "status" and delivers the parsed report; never fails.
-    void status(std::function<void(const ServiceSnapshot&)> completion);
+    void status(std::function<void(const ServiceSnapshot&)> completion) override;
 
     // The service root as a directory file URL, computed afresh from the
     // environment ($KORVAN_APP_SUPPORT_DIR) at every call.
@@ -45,13 +44,13 @@ public:
     QString pairingFilePath() const;
 
     // True when the pairing file names both agent keys with non-blank values.
-    bool hasPairing() const;
+    bool hasPairing() const override;
 
     // Downloads the hub's installer and runs it with the pair code; see
     // Enrollment.h for the steps and results.
     void installAndEnroll(const QString& hubURL, const QString& pairCode,
                           std::function<void(const QString&)> progress,
-                          std::function<void(const CommandResult&)> completion);
+                          std::function<void(const CommandResult&)> completion) override;
 
     const QString& home() const { return home_; }
 

@@ -1,5 +1,5 @@
 // korvanctl pair, run as the built binary against a loopback hub.
-#include "pairing/PairingTexts.h"
+#include "core/PairingTexts.h"
 #include "service/ServiceTexts.h"
 #include "support/LoopbackHttpServer.h"
 

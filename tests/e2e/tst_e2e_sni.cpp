@@ -4,6 +4,7 @@
 // every run, so a test counts exactly what a click asked for.
 
 #include "app/AppTexts.h"
+#include "core/StatusText.h"
 
 #include <QDir>
 #include <QProcess>
@@ -256,7 +257,7 @@ private Q_SLOTS:
 
     void unpairedMenu() {
         QVERIFY(launch(false));
-        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(AppTexts::stateWaitingForPairing + u" - - -"),
+        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(StatusText::stateWaitingForPairing + u" - - -"),
                                   kDeadlineMs);
         // Before pairing there is nothing to ask the script.
         QCOMPARE(runs(), QStringList());
@@ -264,10 +265,10 @@ private Q_SLOTS:
 
     void linkedMenuThenStopThenQuit() {
         QVERIFY(launch(true));
-        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(AppTexts::stateLinked + u" - + +"),
+        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(StatusText::stateLinked + u" - + +"),
                                   kDeadlineMs);
         QVERIFY(click(AppTexts::stopTitle));
-        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(AppTexts::stateStopped + u" + - +"),
+        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(StatusText::stateStopped + u" + - +"),
                                   kDeadlineMs);
         QCOMPARE(runs().count(u"stop"_s), 1);
 

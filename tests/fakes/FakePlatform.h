@@ -1,60 +1,110 @@
-// Fakes of the platform services: each records what it was asked and can be
-// told to fail. Main thread only, like the services they stand in for.
+// Recording fakes of the service interface and the platform services: each
+// records what it was asked and can be told to fail; a service call completes
+// only when the test says so. Main thread only.
 #pragma once
 
 #include "platform/Alert.h"
 #include "platform/LoginItem.h"
+#include "platform/Preferences.h"
+#include "platform/TrayIcon.h"
 #include "platform/UrlOpener.h"
+#include "service/ServiceControl.h"
 
-#include <QList>
+#include <QHash>
 #include <QUrl>
 #include <functional>
 
-class FakeAlert final : public Alert {
+class FakeServices final : public ServiceControl {
 public:
-    struct Shown {
-        QString messageText;
-        QString informativeText;
-        QString buttonTitle;
-    };
-    QList<Shown> shown;
-    // Runs while the alert would be on screen, to see what happened before it.
-    std::function<void()> whileShown;
+    QStringList calls;       // "status" or the command word, in order
+    QStringList enrollments; // hub, then code, of each
+    QList<std::function<void()>> pending;
+    std::function<void(const QString&)> progress;
+    CommandResult result;   // of each run and enrollment
+    ServiceSnapshot report; // of each status
+    bool paired = false;
+    bool pairOnSuccess = true;
+    bool enrollAtOnce = false; // completes before installAndEnroll returns
 
-    void showWarning(const QString& messageText, const QString& informativeText,
-                     const QString& buttonTitle) override {
-        shown.append({messageText, informativeText, buttonTitle});
+    void run(const QString& command, std::function<void(const CommandResult&)> done) override {
+        calls << command;
+        pending << [this, done] { done(result); };
+    }
+    void status(std::function<void(const ServiceSnapshot&)> done) override {
+        calls << QStringLiteral("status");
+        pending << [this, done] { done(report); };
+    }
+    bool hasPairing() const override { return paired; }
+    void installAndEnroll(const QString& hub, const QString& code,
+                          std::function<void(const QString&)> onProgress,
+                          std::function<void(const CommandResult&)> done) override {
+        enrollments << hub << code;
+        progress = onProgress;
+        pending << [this, done] {
+            paired = paired || (result.status == 0 && pairOnSuccess);
+            done(result);
+        };
+        if (enrollAtOnce)
+            pending.takeLast()();
+    }
+    bool completeNext() { return !pending.isEmpty() && (pending.takeFirst()(), true); }
+    void completeAll() {
+        while (completeNext()) {
+        }
+    }
+};
+
+struct FakeTray final : TrayIcon {
+    QMenu* menu = nullptr;
+    QString symbol, toolTip;
+    SymbolTint tint = SymbolTint::grey;
+    int symbolChanges = 0;
+    bool shown = false, available = true;
+
+    void setSymbol(const QString& s, SymbolTint t) override {
+        symbol = s;
+        tint = t;
+        ++symbolChanges;
+    }
+    void setMenu(QMenu* m) override { menu = m; }
+    void setToolTip(const QString& text) override { toolTip = text; }
+    void show() override { shown = true; }
+    bool isTrayAvailable() const override { return available; }
+};
+
+struct FakeAlert final : Alert {
+    QStringList shown; // message, then informative text, of each
+    std::function<void()> whileShown;
+    void showWarning(const QString& message, const QString& informative, const QString&) override {
+        shown << message << informative;
         if (whileShown)
             whileShown();
     }
 };
 
-class FakeUrlOpener final : public UrlOpener {
-public:
+struct FakeUrlOpener final : UrlOpener {
     QList<QUrl> opened;
     void open(const QUrl& url) override { opened.append(url); }
 };
 
-class FakeLoginItem final : public LoginItem {
-public:
+struct FakePreferences final : Preferences {
+    QHash<QString, bool> values;
+    bool boolValue(const QString& key) const override { return values.value(key); }
+    void setBoolValue(const QString& key, bool value) override { values[key] = value; }
+};
+
+struct FakeLoginItem final : LoginItem {
     LoginItemStatus current = LoginItemStatus::notRegistered;
-    std::optional<QString> failure; // returned by the next calls when set
-    int registrations = 0;
-    int unregistrations = 0;
+    std::optional<QString> failure; // of every change while set
 
     LoginItemStatus status() const override { return current; }
-    std::optional<QString> registerItem() override {
-        ++registrations;
-        if (failure)
-            return failure;
-        current = LoginItemStatus::enabled;
-        return std::nullopt;
-    }
+    std::optional<QString> registerItem() override { return change(LoginItemStatus::enabled); }
     std::optional<QString> unregisterItem() override {
-        ++unregistrations;
-        if (failure)
-            return failure;
-        current = LoginItemStatus::notRegistered;
-        return std::nullopt;
+        return change(LoginItemStatus::notRegistered);
+    }
+    std::optional<QString> change(LoginItemStatus to) {
+        if (!failure)
+            current = to;
+        return failure;
     }
 };

@@ -1,7 +1,7 @@
 // The korvan link parser on any text read as a URL: a field it sets is
 // non-empty well-formed Unicode, the same fields come back from a link built
 // from them, and an item added at the end wins.
-#include "pairing/PairingLink.h"
+#include "core/PairingLink.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString input = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));

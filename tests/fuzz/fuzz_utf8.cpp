@@ -1,7 +1,7 @@
 // Strict UTF-8: whatever decodes encodes back to the same bytes (so nothing
 // overlong, no surrogate and no byte-order mark slips through or is lost), and
 // everything a well-formed string encodes to decodes.
-#include "service/TextRules.h"
+#include "core/TextRules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -1,6 +1,6 @@
 // Status report parsing, the derived state, and the shared text rules.
-#include "service/ServiceSnapshot.h"
-#include "service/TextRules.h"
+#include "core/ServiceSnapshot.h"
+#include "core/TextRules.h"
 
 #include <QTest>
 #include <limits>

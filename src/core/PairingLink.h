@@ -1,4 +1,5 @@
-// PairingLink: reads a "korvan" link (korvan://...?hub=...&code=...).
+// PairingLink: reads a "korvan" link (korvan://...?hub=...&code=...) and
+// fills the two pairing fields from it.
 //
 // Pure; any thread. The scheme matches in any letter case; only the query
 // items "hub" and "code" (names exact) are read, percent-decoded. Items without
@@ -16,6 +17,12 @@ struct PairingLinkFields {
     std::optional<QString> code; // as written (not upper-cased), never empty when set
 };
 
+// What the pairing window's two fields (and korvanctl pair) hold.
+struct PairingFields {
+    QString hub;
+    QString code;
+};
+
 namespace PairingLink {
 
 bool isKorvanLink(const QUrl& url);
@@ -24,5 +31,9 @@ bool isKorvanLink(const QUrl& url);
 std::optional<QUrl> firstKorvanLink(const QList<QUrl>& urls);
 
 PairingLinkFields parse(const QUrl& url);
+
+// `fields` after `link`: a hub in the link replaces the hub as written, a
+// code replaces the code upper-cased; what the link lacks stays.
+PairingFields prefill(PairingFields fields, const QUrl& link);
 
 } // namespace PairingLink

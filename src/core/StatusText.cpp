@@ -1,7 +1,5 @@
 #include "StatusText.h"
 
-#include "AppTexts.h"
-
 #include <cmath>
 
 namespace StatusText {
@@ -17,31 +15,29 @@ QString line(const QString& prefix, bool on, const QString& onText, const QStrin
 QString stateLine(RemoteState state) {
     switch (state) {
     case RemoteState::stopped:
-        return AppTexts::stateStopped;
+        return stateStopped;
     case RemoteState::switching:
-        return AppTexts::stateSwitching;
+        return stateSwitching;
     case RemoteState::linked:
-        return AppTexts::stateLinked;
+        return stateLinked;
     case RemoteState::connecting:
-        return AppTexts::stateConnecting;
+        return stateConnecting;
     case RemoteState::failed:
         break;
     }
-    return AppTexts::stateFailed;
+    return stateFailed;
 }
 
 QString bridgeLine(const ServiceSnapshot& s) {
-    return line(AppTexts::bridgePrefix, s.bridge == u"online", AppTexts::running,
-                AppTexts::stopped);
+    return line(bridgePrefix, s.bridge == u"online", running, stopped);
 }
 
 QString agentLine(const ServiceSnapshot& s) {
-    return line(AppTexts::agentPrefix, s.agent == u"online", AppTexts::running, AppTexts::stopped);
+    return line(agentPrefix, s.agent == u"online", running, stopped);
 }
 
 QString hubLine(const ServiceSnapshot& s) {
-    return line(AppTexts::hubPrefix, s.hub == u"online", AppTexts::hubLinked,
-                AppTexts::hubNotConnected);
+    return line(hubPrefix, s.hub == u"online", hubLinked, hubNotConnected);
 }
 
 QString memoryLine(qint64 bridgeMemoryKB, qint64 agentMemoryKB) {
@@ -50,9 +46,8 @@ QString memoryLine(qint64 bridgeMemoryKB, qint64 agentMemoryKB) {
     const __int128 sumKB = static_cast<__int128>(bridgeMemoryKB) + agentMemoryKB;
     const double megabytes = std::round(static_cast<double>(sumKB) / 1024.0);
     if (megabytes < 1.0)
-        return AppTexts::memoryZero;
-    return AppTexts::memoryAboutPrefix + QString::number(megabytes, 'f', 0) +
-           AppTexts::memorySuffix;
+        return memoryZero;
+    return memoryAboutPrefix + QString::number(megabytes, 'f', 0) + memorySuffix;
 }
 
 QString memoryLine(const ServiceSnapshot& s) {

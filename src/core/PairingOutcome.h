@@ -4,7 +4,7 @@
 // Pure; any thread.
 #pragma once
 
-#include "service/CommandResult.h"
+#include "CommandResult.h"
 
 #include <QString>
 #include <optional>

@@ -34,6 +34,13 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes) {
     return decoded;
 }
 
+std::optional<QString> decodeUtf8(const QByteArray& bytes, Bom bom) {
+    std::optional<QString> decoded = decodeUtf8(bytes);
+    if (bom == Bom::skip && decoded && decoded->startsWith(QChar(0xFEFF)))
+        decoded->remove(0, 1);
+    return decoded;
+}
+
 QString decodeUtf8OrEmpty(const QByteArray& bytes) {
     return decodeUtf8(bytes).value_or(QString());
 }

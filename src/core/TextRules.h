@@ -24,6 +24,12 @@ QList<QStringView> splitLines(QStringView s);
 // An initial byte-order mark is kept as a character.
 std::optional<QString> decodeUtf8(const QByteArray& bytes);
 
+// The same decoding with a choice for an initial byte-order mark: script
+// output and the pairing file keep it as a character (a key after it is then
+// no key), a desktop entry or a link value drops it.
+enum class Bom { keep, skip };
+std::optional<QString> decodeUtf8(const QByteArray& bytes, Bom bom);
+
 // decodeUtf8, with invalid input giving the empty text.
 QString decodeUtf8OrEmpty(const QByteArray& bytes);
 

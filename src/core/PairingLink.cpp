@@ -1,6 +1,7 @@
 #include "PairingLink.h"
 
-#include <QStringDecoder>
+#include "TextRules.h"
+
 #include <QUrlQuery>
 
 namespace PairingLink {
@@ -10,10 +11,9 @@ namespace {
 // Percent-decodes one query value. Bytes that are not UTF-8 make the value
 // unreadable, so the item counts as having none.
 std::optional<QString> decodedValue(const QString& encoded) {
-    const QByteArray bytes = QByteArray::fromPercentEncoding(encoded.toUtf8());
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString value = decoder.decode(bytes);
-    if (decoder.hasError() || value.isEmpty())
+    std::optional<QString> value =
+        text::decodeUtf8(QByteArray::fromPercentEncoding(encoded.toUtf8()), text::Bom::skip);
+    if (!value || value->isEmpty())
         return std::nullopt;
     return value;
 }
@@ -49,6 +49,15 @@ PairingLinkFields parse(const QUrl& url) {
         if (std::optional<QString> value = decodedValue(encoded))
             *field = std::move(value);
     }
+    return fields;
+}
+
+PairingFields prefill(PairingFields fields, const QUrl& link) {
+    const PairingLinkFields found = parse(link);
+    if (found.hub)
+        fields.hub = *found.hub;
+    if (found.code)
+        fields.code = found.code->toUpper();
     return fields;
 }
 
