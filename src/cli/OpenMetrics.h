@@ -10,7 +10,7 @@
 // `openMetricsStatus` is korvanctl's command and runs on the main thread.
 #pragma once
 
-#include "service/ServiceSnapshot.h"
+#include "core/ServiceSnapshot.h"
 
 #include <QString>
 
