@@ -1,59 +1,42 @@
 // Enrollment against a real HTTP server on loopback and real bash installers.
-#include "service/Enrollment.h"
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
 #include "service/ServiceTexts.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <cerrno>
 #include <sys/stat.h>
+
+using Response = LoopbackHttpServer::Response;
+Q_DECLARE_METATYPE(Response)
 
 namespace {
 
 constexpr int kDeadline = 20000;
+constexpr qsizetype kLimit = 64 * 1024 * 1024;
+const QString kAnyError = QStringLiteral("<the transport's own text>");
+const QString kDone = QStringLiteral("<completed>");
 
-// Everything one installAndEnroll call reported, in order.
 struct Attempt {
-    QStringList events; // "progress:<text>" and "completion"
-    QStringList progress;
-    QList<CommandResult> results;
-    bool completedBeforeReturn = false;
-    int progressBeforeReturn = 0;
+    QStringList events; // progress texts, and kDone for each completion
+    CommandResult result;
+    qsizetype eventsBeforeReturn = 0;
 };
 
-std::shared_ptr<Attempt> startAttempt(ServiceManager& manager, const QString& hub,
-                                      const QString& code) {
-    auto attempt = std::make_shared<Attempt>();
-    manager.installAndEnroll(
-        hub, code,
-        [attempt](const QString& text) {
-            attempt->events.append(QStringLiteral("progress:") + text);
-            attempt->progress.append(text);
-        },
-        [attempt](const CommandResult& r) {
-            attempt->events.append(QStringLiteral("completion"));
-            attempt->results.append(r);
-        });
-    attempt->completedBeforeReturn = !attempt->results.isEmpty();
-    attempt->progressBeforeReturn = int(attempt->progress.size());
-    return attempt;
+QByteArray script(const QByteArray& body) {
+    return "#!/bin/sh\n" + body;
 }
 
-QStringList enrollFiles(const QString& dir) {
-    return QDir(dir).entryList({QStringLiteral("korvan-enroll-*")},
-                               QDir::Files | QDir::Hidden | QDir::System);
-}
-
-QByteArray script(const char* body) {
-    return QByteArray("#!/bin/sh\n") + body;
+// What an installer that ran leaves: its text, again as the error unless it exited 0.
+CommandResult installed(const char* text, int status) {
+    const QString t = QString::fromUtf8(text);
+    return {t, status ? t : QString(), status};
 }
 
 } // namespace
@@ -61,338 +44,240 @@ QByteArray script(const char* body) {
 namespace QTest {
 template <>
 char* toString(const CommandResult& r) {
-    return qstrdup(QStringLiteral("{output=\"%1\" error=\"%2\" status=%3}")
-                       .arg(r.output, r.error, QString::number(r.status))
-                       .toUtf8()
-                       .constData());
+    return qstrdup(qPrintable(QStringLiteral("{output=\"%1\" error=\"%2\" status=%3}")
+                                  .arg(r.output, r.error, QString::number(r.status))));
 }
 } // namespace QTest
 
 class EnrollmentTest : public QObject {
     Q_OBJECT
-
-private:
     QTemporaryDir root_;
     QString tmp_;
     LoopbackHttpServer* server_ = nullptr;
     ServiceManager* manager_ = nullptr;
 
-    // Runs one attempt to its completion and checks the delivery rules every
-    // attempt shares: exactly one result, never before progress has stopped.
-    std::shared_ptr<Attempt> enroll(const QString& hub, const QString& code = QStringLiteral("C")) {
-        auto attempt = startAttempt(*manager_, hub, code);
-        if (!QTest::qWaitFor([&] { return !attempt->results.isEmpty(); }, kDeadline))
-            return attempt;
-        QCoreApplication::processEvents();
-        return attempt;
+    std::shared_ptr<Attempt> start(const QString& hub, const QString& code) {
+        auto a = std::make_shared<Attempt>();
+        manager_->installAndEnroll(
+            hub, code, [a](const QString& text) { a->events << text; },
+            [a](const CommandResult& r) { a->result = r, a->events << kDone; });
+        a->eventsBeforeReturn = a->events.size();
+        return a;
     }
-
-    const CommandResult& only(const Attempt& a) {
-        static const CommandResult none{QStringLiteral("<none>"), QStringLiteral("<none>"), -1};
-        return a.results.size() == 1 ? a.results.first() : none;
+    // To the end: a second completion would show as a second kDone.
+    std::shared_ptr<Attempt> enroll(const QString& hub, const QString& code = QStringLiteral("C")) {
+        auto a = start(hub, code);
+        static_cast<void>(QTest::qWaitFor([&] { return a->events.contains(kDone); }, kDeadline));
+        QCoreApplication::processEvents();
+        return a;
+    }
+    QStringList enrollFiles() const {
+        return QDir(tmp_).entryList({QStringLiteral("korvan-enroll-*")},
+                                    QDir::Files | QDir::System);
     }
 
 private Q_SLOTS:
     void init() {
-        QVERIFY(root_.isValid());
-        tmp_ = root_.filePath(QStringLiteral("tmp-") +
-                              QString::number(QDateTime::currentMSecsSinceEpoch()));
+        static int round = 0;
+        tmp_ = QDir(root_.path()).filePath(QString::number(++round));
         QVERIFY(QDir().mkpath(tmp_));
         qputenv("TMPDIR", QFile::encodeName(tmp_));
         server_ = new LoopbackHttpServer(this);
         QVERIFY(server_->listen());
-        manager_ = new ServiceManager(root_.path());
+        manager_ = new ServiceManager(root_.path(), std::chrono::milliseconds(500));
     }
     void cleanup() {
         delete manager_;
-        manager_ = nullptr;
         delete server_;
-        server_ = nullptr;
-        qunsetenv("TMPDIR");
-        // Nothing an attempt made may outlive it.
-        QCOMPARE(enrollFiles(tmp_), QStringList());
+        QCOMPARE(enrollFiles(), QStringList()); // nothing an attempt made outlives it
     }
 
-    void rejectsUnusableHubBeforeReturning_data() {
+    void refusedBeforeAnyProgress_data() {
         QTest::addColumn<QString>("hub");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("blanks and slashes only") << QStringLiteral(" //// \n");
-        QTest::newRow("no scheme") << QStringLiteral("hub.example.com");
-        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1/");
-        QTest::newRow("mailto") << QStringLiteral("mailto:someone@example.com");
-        QTest::newRow("space inside") << QStringLiteral("http://exa mple.com");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<CommandResult>("expected");
+        const CommandResult badHub{{}, ServiceTexts::invalidHub, 64};
+        const QString hub = QStringLiteral("http://127.0.0.1:9");
+        QTest::newRow("slashes and blanks only") << " //// \n"
+                                                 << "C" << badHub;
+        QTest::newRow("no scheme") << "hub.example.com"
+                                   << "C" << badHub;
+        QTest::newRow("ftp") << "ftp://127.0.0.1/"
+                             << "C" << badHub;
+        QTest::newRow("space inside") << "http://exa mple.com"
+                                      << "C" << badHub;
+        QTest::newRow("NUL in the hub") << hub + u'/' + QChar(0) << "C" << badHub;
+        QTest::newRow("NUL in the code") << hub << QStringLiteral("ABCD\0-EVIL")
+                                         << CommandResult{{}, ServiceTexts::invalidPairCode, 1};
     }
-    void rejectsUnusableHubBeforeReturning() {
+    void refusedBeforeAnyProgress() {
         QFETCH(QString, hub);
-        auto attempt = startAttempt(*manager_, hub, QStringLiteral("CODE"));
-        QVERIFY(attempt->completedBeforeReturn);
-        QCOMPARE(attempt->events, QStringList{QStringLiteral("completion")});
-        QCOMPARE(only(*attempt), (CommandResult{QString(), ServiceTexts::invalidHub, 64}));
-        QCoreApplication::processEvents();
-        QCOMPARE(attempt->events.size(), 1);
+        QFETCH(QString, code);
+        auto a = start(hub, code);
+        QCOMPARE(a->eventsBeforeReturn, 1);
+        QCOMPARE(a->events, QStringList{kDone});
+        QTEST(a->result, "expected");
     }
 
-    void downloadRefusedByServer_data() {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("404") << 404 << QByteArray("not here");
-        QTest::newRow("empty 200") << 200 << QByteArray();
-        QTest::newRow("500 with a body") << 500 << script("echo never\n");
+    void outcomes_data() {
+        QTest::addColumn<Response>("response");
+        QTest::addColumn<CommandResult>("expected");
+        QTest::addColumn<bool>("ran");
+        const CommandResult failed{{}, ServiceTexts::downloadFailed, 1};
+        const CommandResult transport{{}, kAnyError, 1};
+        const QByteArray noLength = "X-No-Content-Length: 1\r\n";
+        const QByteArray ran = script("echo ran; exit 0\n");
+        QTest::newRow("404") << Response{404, "not here", {}} << failed << false;
+        QTest::newRow("empty 200") << Response{200, {}, {}} << failed << false;
+        QTest::newRow("500 with a body") << Response{500, ran, {}} << failed << false;
+        QTest::newRow("closed unanswered") << Response{0, {}, {}} << transport << false;
+        QTest::newRow("broken gzip")
+            << Response{200, ran, "Content-Encoding: gzip\r\n"} << transport << false;
+        QTest::newRow("silent hub")
+            << Response{-1, {}, {}} << CommandResult{{}, ServiceTexts::requestTimedOut, 1} << false;
+        QTest::newRow("Content-Length past 64 MiB")
+            << Response{200, ran, "Content-Length: 67108865\r\n"} << failed << false;
+        QTest::newRow("body of 64 MiB") << Response{200, ran.leftJustified(kLimit, '#'), noLength}
+                                        << installed("ran\n", 0) << true;
+        QTest::newRow("body past 64 MiB")
+            << Response{200, ran.leftJustified(kLimit + 1, '#'), noLength} << failed << false;
+        QTest::newRow("both streams, exit 0")
+            << Response{200, script("echo o1; echo e1 >&2; echo o2; echo e2 >&2\n"), {}}
+            << installed("o1\ne1\no2\ne2\n", 0) << true;
+        QTest::newRow("exit 3 repeats the text")
+            << Response{200, script("echo '错误 x' >&2; exit 3\n"), {}} << installed("错误 x\n", 3)
+            << true;
+        QTest::newRow("not UTF-8")
+            << Response{200, script("printf '\\377'; exit 5\n"), {}} << installed("", 5) << true;
+        QTest::newRow("grandchild keeps the pipe")
+            << Response{200, script("(sleep 0.3; echo late) &\necho early\n"), {}}
+            << installed("early\nlate\n", 0) << true;
     }
-    void downloadRefusedByServer() {
-        QFETCH(int, status);
-        QFETCH(QByteArray, body);
-        server_->route("/agent/install.sh", {status, body, {}});
-        auto attempt = enroll(server_->baseURL());
-        QCOMPARE(attempt->progressBeforeReturn, 1);
-        QCOMPARE(attempt->events,
-                 (QStringList{QStringLiteral("progress:") + ServiceTexts::downloading,
-                              QStringLiteral("completion")}));
-        QCOMPARE(only(*attempt), (CommandResult{QString(), ServiceTexts::downloadFailed, 1}));
-        QCOMPARE(server_->requestedTargets(), QList<QByteArray>{"/agent/install.sh"});
-        QCOMPARE(server_->requests().first().method, QByteArray("GET"));
-    }
-
-    void refusedConnectionGivesTransportText() {
-        const quint16 port = LoopbackHttpServer::closedPort();
-        QVERIFY(port != 0);
-        auto attempt = enroll(QStringLiteral("http://127.0.0.1:") + QString::number(port));
-        QCOMPARE(attempt->progress, QStringList{ServiceTexts::downloading});
-        const CommandResult& r = only(*attempt);
-        QCOMPARE(r.status, 1);
-        QCOMPARE(r.output, QString());
-        QVERIFY2(r.error.contains(QStringLiteral("refused"), Qt::CaseInsensitive),
-                 qPrintable(r.error));
-    }
-
-    void followsRedirect() {
-        server_->redirect("/agent/install.sh", server_->baseURL().toUtf8() + "/moved/install.sh");
-        server_->serve("/moved/install.sh", script("echo fetched after redirect\n"));
-        auto attempt = enroll(server_->baseURL());
-        QCOMPARE(only(*attempt),
-                 (CommandResult{QStringLiteral("fetched after redirect\n"), {}, 0}));
-        QCOMPARE(server_->requestedTargets(),
-                 (QList<QByteArray>{"/agent/install.sh", "/moved/install.sh"}));
-    }
-
-    // The hub text reaches the server as the request path and the installer
-    // as KORVAN_HUB_URL; both must be independent of how it was typed.
-    void hubTextIsNormalised_data() {
-        QTest::addColumn<QString>("before");
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("expectedHub");
-        QTest::addColumn<QByteArray>("expectedTarget");
-        QTest::newRow("bare") << ""
-                              << ""
-                              << ""
-                              << "" << QByteArray("/agent/install.sh");
-        QTest::newRow("blanks") << "  \t"
-                                << "  "
-                                << ""
-                                << "" << QByteArray("/agent/install.sh");
-        QTest::newRow("line breaks") << "\n"
-                                     << "\r\n"
-                                     << ""
-                                     << "" << QByteArray("/agent/install.sh");
-        QTest::newRow("ideographic space") << "\u3000"
-                                           << "\u3000"
-                                           << ""
-                                           << "" << QByteArray("/agent/install.sh");
-        QTest::newRow("slash runs") << " ///"
-                                    << "/////\n"
-                                    << ""
-                                    << "" << QByteArray("/agent/install.sh");
-        QTest::newRow("path kept") << ""
-                                   << "/"
-                                   << "/base/dir"
-                                   << "/base/dir" << QByteArray("/base/dir/agent/install.sh");
-        QTest::newRow("path with slash runs") << "\n"
-                                              << "///  "
-                                              << "/base"
-                                              << "/base" << QByteArray("/base/agent/install.sh");
-    }
-    void hubTextIsNormalised() {
-        QFETCH(QString, before);
-        QFETCH(QString, after);
-        QFETCH(QString, path);
-        QFETCH(QString, expectedHub);
-        QFETCH(QByteArray, expectedTarget);
-        server_->serve(expectedTarget, script("printf '%s' \"$KORVAN_HUB_URL\"\n"));
-        auto attempt = enroll(before + server_->baseURL() + path + after);
-        QCOMPARE(only(*attempt), (CommandResult{server_->baseURL() + expectedHub, {}, 0}));
-        QCOMPARE(server_->requestedTargets(), QList<QByteArray>{expectedTarget});
+    void outcomes() {
+        QFETCH(Response, response);
+        QFETCH(CommandResult, expected);
+        QFETCH(bool, ran);
+        server_->route("/agent/install.sh", response);
+        auto a = enroll(server_->baseURL());
+        QStringList events{ServiceTexts::downloading, kDone};
+        if (ran)
+            events.insert(1, ServiceTexts::installing);
+        QCOMPARE(a->events, events);
+        const QStringList ours{QString(), ServiceTexts::downloadFailed,
+                               ServiceTexts::requestTimedOut};
+        if (expected.error == kAnyError && !ours.contains(a->result.error))
+            expected.error = a->result.error;
+        QCOMPARE(a->result, expected);
     }
 
-    void upperCaseSchemeAcceptedAndPassedAsTyped() {
-        server_->serve("/agent/install.sh", script("printf '%s' \"$KORVAN_HUB_URL\"\n"));
-        const QString typed =
-            QStringLiteral("HTTP://127.0.0.1:") + QString::number(server_->port());
-        auto attempt = enroll(typed + QStringLiteral("/"));
-        QCOMPARE(only(*attempt), (CommandResult{typed, {}, 0}));
-        QCOMPARE(Enrollment::installerURL(QStringLiteral("HtTpS://h.example/x"))->toString(),
-                 QStringLiteral("https://h.example/x/agent/install.sh"));
+    // The hub text is the request path's base and, as typed, KORVAN_HUB_URL.
+    void hubText_data() {
+        QTest::addColumn<QString>("typed"); // %1: 127.0.0.1:<port>
+        QTest::addColumn<QString>("hub");
+        QTest::addColumn<QByteArray>("path");
+        QTest::newRow("blanks, slash runs") << "\u3000 ///http://%1///\r\n"
+                                            << "http://%1" << QByteArray("/agent/install.sh");
+        QTest::newRow("path kept")
+            << "\nhttp://%1/base/dir///  "
+            << "http://%1/base/dir" << QByteArray("/base/dir/agent/install.sh");
+        QTest::newRow("scheme as typed") << "HTTP://%1/"
+                                         << "HTTP://%1" << QByteArray("/agent/install.sh");
+    }
+    void hubText() {
+        QFETCH(QString, typed);
+        QFETCH(QString, hub);
+        QFETCH(QByteArray, path);
+        const QString host = server_->baseURL().mid(7);
+        server_->serve(path, script("printf '%s' \"$KORVAN_HUB_URL\"\n"));
+        QCOMPARE(enroll(typed.arg(host))->result, (CommandResult{hub.arg(host), {}, 0}));
+        QCOMPARE(server_->requests(), QList<QByteArray>{"GET " + path});
     }
 
     void installerEnvironment() {
-        const QString dump = root_.filePath(QStringLiteral("env.dump"));
-        qputenv("KORVAN_PAIR_CODE", "stale-code");
-        qputenv("KORVAN_INSTALL_CONTROLLER", "1");
-        qputenv("KORVAN_HUB_URL", "https://stale.example");
-        qputenv("KORVAN_TEST_INHERITED", "kept = as is\twith tab");
-        server_->serve("/agent/install.sh",
-                       script("env -0 > ENVDUMP\n").replace("ENVDUMP", QFile::encodeName(dump)));
+        QProcessEnvironment expected = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"KORVAN_PAIR_CODE", "KORVAN_INSTALL_CONTROLLER", "KORVAN_HUB_URL"})
+            qputenv(name, "stale");
         const QString code = QStringLiteral(" lower Case ünï ");
-        auto attempt = enroll(server_->baseURL(), code);
-        const QProcessEnvironment mine = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"KORVAN_PAIR_CODE", "KORVAN_INSTALL_CONTROLLER", "KORVAN_HUB_URL",
-                                 "KORVAN_TEST_INHERITED"})
+        expected.insert(QStringLiteral("KORVAN_PAIR_CODE"), code);
+        expected.insert(QStringLiteral("KORVAN_INSTALL_CONTROLLER"), QStringLiteral("0"));
+        expected.insert(QStringLiteral("KORVAN_HUB_URL"), server_->baseURL());
+        for (const char* name : {"_", "SHLVL", "PWD", "OLDPWD"})
+            expected.remove(QString::fromLatin1(name));
+        // One entry a line, bash's own variables left out.
+        server_->serve("/agent/install.sh",
+                       script("env -u _ -u SHLVL -u PWD -u OLDPWD | LC_ALL=C sort\n"));
+        const CommandResult r = enroll(server_->baseURL(), code)->result;
+        for (const char* name : {"KORVAN_PAIR_CODE", "KORVAN_INSTALL_CONTROLLER", "KORVAN_HUB_URL"})
             qunsetenv(name);
-        QCOMPARE(only(*attempt).status, 0);
-
-        QFile file(dump);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QMap<QString, QStringList> seen; // a list, so duplicates show up
-        for (const QByteArray& entry : file.readAll().split('\0')) {
-            const qsizetype eq = entry.indexOf('=');
-            if (eq > 0)
-                seen[QString::fromUtf8(entry.left(eq))].append(
-                    QString::fromUtf8(entry.mid(eq + 1)));
-        }
-        QCOMPARE(seen.value(QStringLiteral("KORVAN_PAIR_CODE")), QStringList{code});
-        QCOMPARE(seen.value(QStringLiteral("KORVAN_INSTALL_CONTROLLER")),
-                 QStringList{QStringLiteral("0")});
-        QCOMPARE(seen.value(QStringLiteral("KORVAN_HUB_URL")), QStringList{server_->baseURL()});
-        // Everything else arrives unchanged, apart from what bash itself sets.
-        const QStringList bashOwn{QStringLiteral("_"), QStringLiteral("SHLVL"),
-                                  QStringLiteral("PWD"), QStringLiteral("OLDPWD")};
-        for (const QString& name : mine.keys()) {
-            if (name.startsWith(QStringLiteral("KORVAN_")) && name != u"KORVAN_TEST_INHERITED")
-                continue;
-            if (bashOwn.contains(name))
-                continue;
-            QCOMPARE(seen.value(name), QStringList{mine.value(name)});
-        }
-        for (const QString& name : seen.keys()) {
-            if (!bashOwn.contains(name) && !name.startsWith(QStringLiteral("KORVAN_")))
-                QVERIFY2(mine.contains(name), qPrintable(name));
-        }
+        QStringList lines = expected.toStringList();
+        lines.sort(); // the same order as LC_ALL=C sort for these ASCII names
+        QCOMPARE(r, (CommandResult{lines.join(u'\n') + u'\n', {}, 0}));
     }
 
-    void installerResults_data() {
-        QTest::addColumn<QByteArray>("installer");
-        QTest::addColumn<CommandResult>("expected");
-        QTest::newRow("interleaved streams, exit 0")
-            << script("echo out1; echo err1 >&2; echo out2; echo err2 >&2\n")
-            << CommandResult{QStringLiteral("out1\nerr1\nout2\nerr2\n"), QString(), 0};
-        QTest::newRow("exit 3 repeats the text")
-            << script("echo 'step failed'; echo '错误 detail' >&2; exit 3\n")
-            << CommandResult{QStringLiteral("step failed\n错误 detail\n"),
-                             QStringLiteral("step failed\n错误 detail\n"), 3};
-        QTest::newRow("invalid UTF-8")
-            << script("printf 'ok \\377\\376 bad'; printf 'more' >&2; exit 5\n")
-            << CommandResult{QString(), QString(), 5};
-        QTest::newRow("silent success") << script("exit 0\n") << CommandResult{};
-        QTest::newRow("grandchild keeps the pipe")
-            << script("(sleep 0.3; echo late) &\necho early\n")
-            << CommandResult{QStringLiteral("early\nlate\n"), QString(), 0};
-    }
-    void installerResults() {
-        QFETCH(QByteArray, installer);
-        QFETCH(CommandResult, expected);
-        server_->serve("/agent/install.sh", installer);
-        auto attempt = enroll(server_->baseURL());
-        QCOMPARE(attempt->progressBeforeReturn, 1);
-        QCOMPARE(attempt->events,
-                 (QStringList{QStringLiteral("progress:") + ServiceTexts::downloading,
-                              QStringLiteral("progress:") + ServiceTexts::installing,
-                              QStringLiteral("completion")}));
-        QCOMPARE(only(*attempt), expected);
-    }
-
-    // The installer looks at its own file while it runs: the name, the place,
-    // the mode and that bash got it as the only argument.
+    // The installer looks at its own file while it runs.
     void installerFileIsOwnerOnly() {
         const mode_t previous = ::umask(0); // the mode must not depend on it
         server_->serve("/agent/install.sh",
-                       script("echo \"$#|$0\"; stat -c '%a' \"$0\"; "
-                              "ls -a \"$(dirname \"$0\")\" | grep -c korvan-enroll-\n"));
-        auto attempt = enroll(server_->baseURL());
+                       script("echo \"$#\" \"$0\" $(stat -c %a \"$0\") $(ls \"${0%/*}\" | wc -l)"));
+        const QStringList seen = enroll(server_->baseURL())->result.output.split(u' ');
         ::umask(previous);
-        const QStringList lines = only(*attempt).output.split(u'\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 3);
-        const QString path = lines[0].section(u'|', 1);
-        // bash got the file alone: it became $0, leaving no positional parameter.
-        QCOMPARE(lines[0].section(u'|', 0, 0), QStringLiteral("0"));
-        QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(tmp_).absoluteFilePath());
+        QCOMPARE(seen.size(), 4);
+        QCOMPARE(seen[0], QStringLiteral("0")); // the file is bash's only argument
+        QCOMPARE(QFileInfo(seen[1]).absolutePath(), tmp_);
         QVERIFY2(
             QRegularExpression(
                 QStringLiteral("^korvan-enroll-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.sh$"))
-                .match(QFileInfo(path).fileName())
+                .match(QFileInfo(seen[1]).fileName())
                 .hasMatch(),
-            qPrintable(path));
-        QCOMPARE(lines[1], QStringLiteral("700"));
-        QCOMPARE(lines[2], QStringLiteral("1")); // no auxiliary file beside it
-        QVERIFY(!QFileInfo::exists(path));
+            qPrintable(seen[1]));
+        QCOMPARE(seen[2], QStringLiteral("700"));
+        QCOMPARE(seen[3], QStringLiteral("1\n")); // no auxiliary file beside it
     }
 
-    void failedWriteLeavesNothing() {
-        // A TMPDIR below a regular file cannot be written, even by root.
-        const QString blocker = root_.filePath(QStringLiteral("a-file"));
-        QFile f(blocker);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
-        qputenv("TMPDIR", QFile::encodeName(blocker + QStringLiteral("/sub")));
+    void failuresBeforeTheInstallerRuns_data() {
+        QTest::addColumn<bool>("unwritable");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("error");
+        QTest::newRow("TMPDIR below a file") << true << "C" << ENOTDIR;
+        QTest::newRow("environment past the kernel limit")
+            << false << QString(200000, u'X') << E2BIG;
+    }
+    void failuresBeforeTheInstallerRuns() {
+        QFETCH(bool, unwritable);
+        QFETCH(QString, code);
+        QFETCH(int, error);
+        if (unwritable) { // even root cannot write below a regular file
+            QVERIFY(QFile(QDir(tmp_).filePath(QStringLiteral(".tmp"))).open(QIODevice::WriteOnly));
+            qputenv("TMPDIR", QFile::encodeName(QDir(tmp_).filePath(QStringLiteral(".tmp/sub"))));
+        }
         server_->serve("/agent/install.sh", script("echo never\n"));
-        auto attempt = enroll(server_->baseURL());
-        QCOMPARE(attempt->progress, QStringList{ServiceTexts::downloading});
-        QCOMPARE(only(*attempt), (CommandResult{QString(), systemErrorText(ENOTDIR), 1}));
-        QCOMPARE(enrollFiles(root_.path()), QStringList());
+        auto a = enroll(server_->baseURL(), code);
+        QCOMPARE(a->events.size(), unwritable ? 2 : 3);
+        QCOMPARE(a->result, (CommandResult{{}, systemErrorText(error), 1}));
     }
 
-    void failedLaunchLeavesNothing() {
-        // A single environment string past the kernel's limit makes exec fail.
-        const QString hugeCode(200 * 1024, u'X');
-        server_->serve("/agent/install.sh", script("echo never\n"));
-        auto attempt = enroll(server_->baseURL(), hugeCode);
-        QCOMPARE(attempt->progress,
-                 (QStringList{ServiceTexts::downloading, ServiceTexts::installing}));
-        QCOMPARE(only(*attempt), (CommandResult{QString(), systemErrorText(E2BIG), 1}));
-    }
-
-    void nothingArrivesAfterManagerIsGone() {
-        const QString started = root_.filePath(QStringLiteral("installer-started"));
-        const QString release = root_.filePath(QStringLiteral("installer-release"));
-        // The installer holds on until the manager is gone, so its result can
+    void nothingArrivesAfterTheManagerIsGone() {
+        // The installer waits until the manager is gone, so its result can
         // only be posted afterwards.
-        server_->serve(
-            "/agent/install.sh",
-            script("touch STARTED\nwhile [ ! -e RELEASE ]; do sleep 0.02; done\necho done\n")
-                .replace("STARTED", QFile::encodeName(started))
-                .replace("RELEASE", QFile::encodeName(release)));
-        auto attempt = startAttempt(*manager_, server_->baseURL(), QStringLiteral("C"));
-        QVERIFY(QTest::qWaitFor(
-            [&] { return QFileInfo::exists(started) && attempt->progress.size() == 2; },
-            kDeadline));
+        const QString gate = QDir(tmp_).filePath(QStringLiteral("gate"));
+        server_->serve("/agent/install.sh", script("while [ ! -e '" + QFile::encodeName(gate) +
+                                                   "' ]; do sleep 0.02; done"));
+        auto a = start(server_->baseURL(), QStringLiteral("C"));
+        QVERIFY(QTest::qWaitFor([&] { return enrollFiles().size() == 1; }, kDeadline));
         delete manager_;
         manager_ = nullptr;
-        QFile(release).open(QIODevice::WriteOnly);
-        // The file goes only after the installer has ended.
-        QVERIFY(QTest::qWaitFor([&] { return enrollFiles(tmp_).isEmpty(); }, kDeadline));
+        QVERIFY(QFile(gate).open(QIODevice::WriteOnly));
+        QVERIFY(QTest::qWaitFor([&] { return enrollFiles().isEmpty(); }, kDeadline));
         QCoreApplication::processEvents();
-        QVERIFY(attempt->results.isEmpty());
-        QCOMPARE(attempt->progress,
-                 (QStringList{ServiceTexts::downloading, ServiceTexts::installing}));
+        QVERIFY(!a->events.contains(kDone));
     }
 
     void overlappingAttemptsUseTheirOwnFiles() {
         server_->serve("/agent/install.sh", script("echo \"$0\"\n"));
-        auto first = startAttempt(*manager_, server_->baseURL(), QStringLiteral("A"));
-        auto second = startAttempt(*manager_, server_->baseURL(), QStringLiteral("B"));
-        QVERIFY(QTest::qWaitFor(
-            [&] { return first->results.size() == 1 && second->results.size() == 1; }, kDeadline));
-        QCOMPARE(first->results.first().status, 0);
-        QVERIFY(first->results.first().output != second->results.first().output);
+        auto first = start(server_->baseURL(), QStringLiteral("A"));
+        auto second = enroll(server_->baseURL(), QStringLiteral("B"));
+        QVERIFY(QTest::qWaitFor([&] { return first->events.contains(kDone); }, kDeadline));
+        QVERIFY(first->result.output != second->result.output);
     }
 };
 

@@ -1,62 +1,38 @@
 // LoopbackHttpServer: a tiny HTTP/1.1 server on 127.0.0.1 for tests.
 //
 // Main thread only; it answers from the test's own event loop, so a test must
-// keep that loop running (QTest::qWaitFor, QSignalSpy::wait) while a request
-// is in flight. Each connection carries one request and is closed after the
-// answer. Paths without a route get 404 with an empty body.
+// keep that loop running (QTest::qWaitFor) while a request is in flight. One
+// request per connection, closed after the answer. Paths without a route get
+// 404 with an empty body.
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QObject>
 #include <QTcpServer>
 
-class QTcpSocket;
-
 class LoopbackHttpServer : public QObject {
-    Q_OBJECT
 public:
     struct Response {
-        int status = 200;
+        int status = 200; // 0: close without a word; -1: keep the connection, never answer
         QByteArray body;
-        QByteArray location; // sent as a Location header when not empty
-    };
-    struct Request {
-        QByteArray method;
-        QByteArray target;                     // path and query as sent
-        QHash<QByteArray, QByteArray> headers; // names in lower case
+        // Extra header lines, each ending in CR LF. When they mention
+        // "Content-Length" (even as "X-No-Content-Length") none is added, and
+        // without one the body ends where the connection does.
+        QByteArray headers;
     };
 
     explicit LoopbackHttpServer(QObject* parent = nullptr);
-
-    // Listens on 127.0.0.1 on a free port; false when that fails.
-    bool listen();
-    quint16 port() const { return server_.serverPort(); }
-    // "http://127.0.0.1:<port>", without a trailing slash.
+    bool listen() { return server_.listen(QHostAddress::LocalHost, 0); }
     QString baseURL() const;
-
-    void route(const QByteArray& path, Response response);
+    void route(const QByteArray& path, Response response) { routes_[path] = std::move(response); }
     void serve(const QByteArray& path, const QByteArray& body) { route(path, {200, body, {}}); }
-    void redirect(const QByteArray& path, const QByteArray& location, int status = 302) {
-        route(path, {status, {}, location});
-    }
-
-    const QList<Request>& requests() const { return requests_; }
-    QList<QByteArray> requestedTargets() const;
-
-    // A port on 127.0.0.1 that was free a moment ago and has no listener, for
-    // provoking a refused connection.
-    static quint16 closedPort();
-
-Q_SIGNALS:
-    void requestReceived();
+    // The request line of every request so far, e.g. "GET /agent/install.sh".
+    const QList<QByteArray>& requests() const { return requests_; }
 
 private:
-    void onReadable(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const Request& request);
+    void answer(QTcpSocket* socket);
 
     QTcpServer server_;
     QHash<QByteArray, Response> routes_;
-    QList<Request> requests_;
+    QList<QByteArray> requests_;
 };
