@@ -35,6 +35,7 @@ struct Call {
     std::vector<std::string> environment;
     std::function<void(const QString&)> progress;
     std::function<void(const CommandResult&)> completion;
+    bool tooLarge = false; // the download was stopped at the size limit
 };
 
 CommandResult failure(const QString& message) {
@@ -217,35 +218,33 @@ void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const
     QNetworkRequest request(*url);
     request.setTransferTimeout(int(transferTimeout.count()));
     QNetworkReply* reply = network->get(request);
-    auto tooLarge = std::make_shared<bool>(false);
     // Checked as the headers arrive and as each piece of the body does, so a
     // flood stops within one read of the limit.
-    const auto bound = [reply, tooLarge] {
+    const auto bound = [reply, call] {
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (!*tooLarge && (length.toLongLong() > kMaxInstallerBytes ||
-                           reply->bytesAvailable() > kMaxInstallerBytes)) {
-            *tooLarge = true;
+        if (!call->tooLarge && (length.toLongLong() > kMaxInstallerBytes ||
+                                reply->bytesAvailable() > kMaxInstallerBytes)) {
+            call->tooLarge = true;
             reply->abort();
         }
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, bound);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, bound);
-    QObject::connect(
-        reply, &QNetworkReply::finished, network, [queue, call, reply, network, tooLarge] {
-            reply->deleteLater();
-            network->deleteLater();
-            if (queue->isClosed())
-                return;
-            const QByteArray body = *tooLarge ? QByteArray() : reply->readAll();
-            if (const std::optional<CommandResult> refused = refusal(*reply, body, *tooLarge)) {
-                deliver(queue, call, *refused);
-                return;
-            }
-            // Read here, on the main thread, where the environment is changed.
-            call->directory = temporaryDirectory();
-            call->environment = currentEnvironment();
-            runInBackground([queue, call, body] { install(queue, call, body); });
-        });
+    QObject::connect(reply, &QNetworkReply::finished, network, [queue, call, reply, network] {
+        reply->deleteLater();
+        network->deleteLater();
+        if (queue->isClosed())
+            return;
+        const QByteArray body = call->tooLarge ? QByteArray() : reply->readAll();
+        if (const std::optional<CommandResult> refused = refusal(*reply, body, call->tooLarge)) {
+            deliver(queue, call, *refused);
+            return;
+        }
+        // Read here, on the main thread, where the environment is changed.
+        call->directory = temporaryDirectory();
+        call->environment = currentEnvironment();
+        runInBackground([queue, call, body] { install(queue, call, body); });
+    });
 }
 
 } // namespace Enrollment
