@@ -30,8 +30,7 @@ private Q_SLOTS:
     void handOverKeepsEveryArgument() {
         QFETCH(QStringList, arguments);
         // A socket file left by a crash is replaced.
-        QVERIFY(
-            QFile(runtime_.filePath(kKey + QStringLiteral(".sock"))).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(runtime_.filePath(kKey + QStringLiteral(".sock"))).open(QFile::WriteOnly));
 
         SingleInstance primary(kKey);
         QCOMPARE(primary.acquire(), SingleInstance::Role::primary);
@@ -63,8 +62,7 @@ private Q_SLOTS:
         QTest::newRow("runtime of another user") << "mkdir -m 700 run; chown 65534 run" << cache;
         QTest::newRow("cache folder open to its group") << "mkdir -p -m 750 $c" << refused;
         QTest::newRow("cache folder a symlink") << "mkdir -m 700 r cache; ln -s ../r $c" << refused;
-        QTest::newRow("cache folder of another user")
-            << "mkdir -p -m 700 $c; chown 65534 $c" << refused;
+        QTest::newRow("cache of another user") << "mkdir -p -m 700 $c; chown 65534 $c" << refused;
     }
     void folderRule() {
         QFETCH(QString, setup);
@@ -72,9 +70,9 @@ private Q_SLOTS:
         if (setup.contains(QStringLiteral("chown")) && ::geteuid() != 0)
             QSKIP("only root can give a folder away");
         QTemporaryDir dir;
+        const QString script = u"cd \"$0\"; c=cache/korvan-controller; " + setup;
         QCOMPARE(QProcess::execute(QStringLiteral("/bin/sh"),
-                                   {QStringLiteral("-ec"),
-                                    u"cd \"$0\"; c=cache/korvan-controller; " + setup, dir.path()}),
+                                   {QStringLiteral("-ec"), script, dir.path()}),
                  0);
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("run"))));
         qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("cache"))));
@@ -93,8 +91,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("hex");
         QTest::addColumn<bool>("stranger"); // the primary expects a user other than us
         QTest::newRow("length over the limit") << QByteArray("0010 0001") << false;
-        QTest::newRow("argument overruns frame")
-            << QByteArray("0000000b 00000001 0000000a 616263") << false;
+        QTest::newRow("overrun") << QByteArray("0000000b 00000001 0000000a 616263") << false;
         QTest::newRow("invalid UTF-8") << QByteArray("0000000a 00000001 00000002 c328") << false;
         QTest::newRow("silent") << QByteArray() << false;
         QTest::newRow("another user") << QByteArray("00000009 00000001 00000001 78") << true;

@@ -38,10 +38,9 @@ class EnrollmentTest : public QObject {
         return events;
     }
     QStringList finish(const std::shared_ptr<QStringList>& events) {
-        const bool finished = QTest::qWaitFor(
-            [&] { return !events->isEmpty() && events->last().contains(u'|'); }, 20000);
+        static_cast<void>(QTest::qWaitFor([&] { return events->last().contains(u'|'); }, 20000));
         QCoreApplication::processEvents(); // a second result would show
-        return finished ? *events : *events << QStringLiteral("<no result>");
+        return *events;
     }
 
 private Q_SLOTS:
@@ -54,7 +53,7 @@ private Q_SLOTS:
     }
     void init() {
         qputenv("TMPDIR", QFile::encodeName(tmp_));
-        manager_ = std::make_unique<ServiceManager>(root_.path(), std::chrono::milliseconds(500));
+        manager_ = std::make_unique<ServiceManager>(root_.path());
     }
     void cleanup() {
         manager_.reset();
@@ -123,6 +122,9 @@ private Q_SLOTS:
         const QString host = server_.baseURL().mid(7);
         server_.route("/agent/install.sh", response);
         server_.route("/base/agent/install.sh", installer("echo from base"));
+        if (response.status < 0) // silent: a short transfer limit, so that it ends soon
+            manager_ =
+                std::make_unique<ServiceManager>(root_.path(), std::chrono::milliseconds(300));
         auto events = start(hub.replace(QStringLiteral("%1"), host), code);
         const QStringList atReturn = *events, seen = finish(events);
         const QStringList sent{ServiceTexts::downloading, ServiceTexts::installing};
