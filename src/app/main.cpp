@@ -16,6 +16,7 @@
 #include <QIcon>
 #include <QMetaObject>
 #include <QUrl>
+#include <cstdio>
 
 namespace {
 
@@ -48,8 +49,12 @@ int main(int argc, char** argv) {
             return 0;
         // The running one quit in between; try to take its place.
     }
-    if (role == SingleInstance::Role::secondary)
+    // Never a second primary beside a running one, nor a link left with a
+    // stranger: without a private channel this launch ends here.
+    if (role != SingleInstance::Role::primary) {
+        std::fprintf(stderr, "korvan-controller: %s\n", qPrintable(instance.errorString()));
         return 1;
+    }
 
     QCoreApplication::setOrganizationName(QStringLiteral("Korvan"));
     QCoreApplication::setApplicationName(QStringLiteral("korvan-controller"));

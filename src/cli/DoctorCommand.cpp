@@ -138,17 +138,14 @@ Check controlScript(const ServiceManager& manager) {
 Check pairingFile(const ServiceManager& manager) {
     const QString path = manager.pairingFilePath();
     const QString text = QStringLiteral("pairing file: ") + path;
-    if (!QFileInfo::exists(path))
+    // The tray's own reading, so that a FIFO or a link to a device cannot
+    // hang or exhaust doctor either; it names what it found instead.
+    const PairingFile::Reading reading = PairingFile::read(path);
+    if (reading.kind == PairingFile::Reading::Kind::missing)
         return {Verdict::missing, text + QStringLiteral(" not found; the machine is not paired")};
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    if (!file.isOpen() || file.error() != QFileDevice::NoError)
-        return {Verdict::fail, text + QStringLiteral(" cannot be read")};
-    const std::optional<QString> decoded = text::decodeUtf8(bytes);
-    if (!decoded)
-        return {Verdict::fail, text + QStringLiteral(" is not UTF-8 text")};
+    if (reading.kind != PairingFile::Reading::Kind::text)
+        return {Verdict::fail, text + u' ' + PairingFile::problem(reading.kind)};
+    const std::optional<QString> decoded = reading.text;
 
     const PairingFile::Keys keys = PairingFile::keysIn(*decoded);
     if (keys.hostId && keys.token)

@@ -90,12 +90,23 @@ std::optional<QStringList> decodeFrame(const QByteArray& body) {
     return arguments;
 }
 
-// $XDG_RUNTIME_DIR is only trusted when it is an absolute directory of ours;
-// otherwise the private fallback is used, as the base directory rules ask.
-bool isOwnDirectory(const QByteArray& path) {
+// Whoever can enter the folder can listen in the primary's place, or take
+// the lock and leave us without one: it must be a real directory of ours,
+// closed to everyone else. A relative path is ignored, as the XDG base
+// directory rules ask.
+bool isPrivateDirectory(const QString& path) {
     struct stat st {};
-    return path.startsWith('/') && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == ::geteuid();
+    return path.startsWith(u'/') && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
+           S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+// The folder keeps strangers out; the kernel's word on who is at the other
+// end is the last check, made by both ends.
+bool isPeer(qintptr descriptor, uid_t user) {
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           size == sizeof peer && peer.uid == user;
 }
 
 } // namespace
@@ -115,28 +126,24 @@ QStringList SingleInstance::argumentsOf(int argc, const char* const* argv) {
 }
 
 bool SingleInstance::chooseDirectory() {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    QString directory;
-    if (isOwnDirectory(runtime)) {
-        directory = QFile::decodeName(runtime);
-    } else {
-        // A shared temporary directory: anyone could have made the name
-        // first, so it is used only when it is a real directory of ours
-        // that nobody else can enter.
-        const QString path = QDir::tempPath() + u'/' + key_ + u'-' + QString::number(::geteuid());
-        const QByteArray native = QFile::encodeName(path);
+    QString directory = QDir::cleanPath(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+    if (!isPrivateDirectory(directory)) {
+        QString cache = QDir::cleanPath(qEnvironmentVariable("XDG_CACHE_HOME"));
+        if (!cache.startsWith(u'/'))
+            cache = QDir::homePath() + QStringLiteral("/.cache");
+        directory = cache + u'/' + key_;
+        QDir().mkpath(cache);
+        const QByteArray native = QFile::encodeName(directory);
         if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
             error_ = QStringLiteral("cannot create %1: %2")
-                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+                         .arg(directory, QString::fromLocal8Bit(std::strerror(errno)));
             return false;
         }
-        struct stat st {};
-        if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-            st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
-            error_ = QStringLiteral("refusing %1: not a private directory of this user").arg(path);
+        if (!isPrivateDirectory(directory)) {
+            error_ = QStringLiteral("refusing %1: not a directory of this user closed to others")
+                         .arg(directory);
             return false;
         }
-        directory = path;
     }
     const QString socketPath = directory + u'/' + key_ + QStringLiteral(".sock");
     if (QFile::encodeName(socketPath).size() >= qsizetype(sizeof(sockaddr_un::sun_path))) {
@@ -213,6 +220,10 @@ SingleInstance::Role SingleInstance::acquire(int timeoutMs) {
         auto socket = std::make_unique<QLocalSocket>();
         socket->connectToServer(socketPath_);
         if (socket->waitForConnected(int(std::clamp<qint64>(deadline.remainingTime(), 0, 200)))) {
+            if (!isPeer(socket->socketDescriptor(), peerUser_)) {
+                error_ = QStringLiteral("refusing %1: another user listens there").arg(socketPath_);
+                return Role::unavailable;
+            }
             link_ = std::move(socket);
             return Role::secondary;
         }
@@ -262,6 +273,11 @@ bool SingleInstance::forward(const QStringList& arguments, int timeoutMs) {
 
 void SingleInstance::acceptClients() {
     while (QLocalSocket* client = server_->nextPendingConnection()) {
+        if (!isPeer(client->socketDescriptor(), peerUser_)) {
+            client->abort();
+            client->deleteLater();
+            continue;
+        }
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
         connect(client, &QLocalSocket::readyRead, this, [this, client] { readClient(client); });
         // A client that connects and never finishes must not hold a

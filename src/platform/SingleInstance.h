@@ -3,9 +3,13 @@
 // desktop) over to it.
 //
 // Main thread only. Ownership of the instance is an flock(2) lock held for the
-// primary's whole life on "<key>.lock", beside a local socket "<key>.sock", both
-// in $XDG_RUNTIME_DIR or, without it, in a private directory
-// "$TMPDIR/<key>-<uid>" (mode 0700, owned by this user; any other is refused).
+// primary's whole life on "<key>.lock", beside a local socket "<key>.sock".
+// Both live in $XDG_RUNTIME_DIR when it is a real directory (not a symlink)
+// of this user with no group or other permissions; else in
+// $XDG_CACHE_HOME/<key> (default ~/.cache/<key>), created 0700 and held to
+// the same rule; else acquire() gives `unavailable`. Both ends of every
+// connection check the other's user id and refuse anyone else, so a link
+// never reaches, nor comes from, another user.
 // Because the kernel drops the lock when its holder dies, a socket left behind
 // by a crash is simply replaced, and two launches at the same moment cannot
 // both become primary.
@@ -18,8 +22,10 @@
 //    exit. forward() blocks for at most its timeout and returns true only once
 //    the primary has acknowledged the whole list. If it fails (the primary
 //    quit in between), acquire() may be called again.
-//  - `unavailable`: no usable place for the socket, or listening failed;
-//    errorString() says why. The caller runs on without hand-over.
+//  - `unavailable`: no private folder for the socket, another user at the
+//    other end, listening failed, or the primary does not answer;
+//    errorString() says why in one line. The caller must not run on as a
+//    second primary.
 //
 // Wire format, one request per connection, all integers unsigned 32-bit
 // big-endian: frame length, then the frame: argument count, then for each
@@ -32,6 +38,8 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <sys/types.h>
+#include <unistd.h>
 
 class QLocalServer;
 class QLocalSocket;
@@ -69,6 +77,10 @@ public:
     // drops it.
     void setClientTimeout(int milliseconds) { clientTimeoutMs_ = milliseconds; }
 
+    // The only user this channel talks to: ourselves, unless a test plays a
+    // stranger.
+    void setPeerUser(uid_t user) { peerUser_ = user; }
+
 Q_SIGNALS:
     void argumentsReceived(const QStringList& arguments);
 
@@ -88,6 +100,7 @@ private:
     QString error_;
     int lockFd_ = -1;
     int clientTimeoutMs_ = 10000;
+    uid_t peerUser_ = ::geteuid();
     QLocalServer* server_ = nullptr;
     std::unique_ptr<QLocalSocket> link_; // secondary: the accepted connection
 };

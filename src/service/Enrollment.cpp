@@ -35,6 +35,7 @@ struct Call {
     std::vector<std::string> environment;
     std::function<void(const QString&)> progress;
     std::function<void(const CommandResult&)> completion;
+    bool tooLarge = false; // the download was stopped at the size limit
 };
 
 CommandResult failure(const QString& message) {
@@ -46,22 +47,32 @@ void deliver(const std::shared_ptr<MainQueue>& queue, std::shared_ptr<Call> call
     queue->post([call = std::move(call), result = std::move(result)] { call->completion(result); });
 }
 
-// Only failures below the HTTP layer count as transport errors; a response
-// that arrived with a status outside 2xx is judged by its status instead.
-bool isTransportError(const QNetworkReply& reply) {
-    const QNetworkReply::NetworkError error = reply.error();
-    if (error == QNetworkReply::NoError)
-        return false;
-    const bool gotResponse = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
-    return !gotResponse || error < QNetworkReply::ContentAccessDenied;
-}
+// A hub sends whatever it likes; an installer larger than this can only be
+// a fault, and is refused before it is all in memory.
+constexpr qint64 kMaxInstallerBytes = 64 * 1024 * 1024;
 
-bool isUsableBody(const QNetworkReply& reply, const QByteArray& body) {
+// The verdict on a finished download: nothing when the body may be run.
+std::optional<CommandResult> refusal(const QNetworkReply& reply, const QByteArray& body,
+                                     bool tooLarge) {
+    if (tooLarge)
+        return failure(ServiceTexts::downloadFailed);
     const QVariant code = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!code.isValid())
-        return false;
-    const int status = code.toInt();
-    return status >= 200 && status < 300 && !body.isEmpty();
+    if (code.isValid() && (code.toInt() < 200 || code.toInt() > 299))
+        return failure(ServiceTexts::downloadFailed);
+    // Whatever else went wrong, even with a 2xx status and bytes in hand
+    // (a body that failed decoding), the body is not the hub's installer.
+    switch (reply.error()) {
+    case QNetworkReply::NoError:
+        break;
+    case QNetworkReply::OperationCanceledError: // the transfer timeout aborts this way
+    case QNetworkReply::TimeoutError:
+        return failure(ServiceTexts::requestTimedOut);
+    default:
+        return failure(reply.errorString());
+    }
+    if (!code.isValid() || body.isEmpty())
+        return failure(ServiceTexts::downloadFailed);
+    return std::nullopt;
 }
 
 std::vector<std::string> installerEnvironment(std::vector<std::string> env, const Call& call) {
@@ -178,7 +189,7 @@ QString temporaryDirectory() {
 }
 
 void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const QString& pairCode,
-           std::function<void(const QString&)> progress,
+           std::chrono::milliseconds transferTimeout, std::function<void(const QString&)> progress,
            std::function<void(const CommandResult&)> completion) {
     auto call = std::make_shared<Call>();
     call->hubText = hubText(hubURL);
@@ -187,29 +198,46 @@ void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const
         completion({QString(), ServiceTexts::invalidHub, 64});
         return;
     }
+    // An environment entry ends at a NUL: the installer would get a cut code
+    // and spend it.
+    if (pairCode.contains(QChar(0))) {
+        completion(failure(ServiceTexts::invalidPairCode));
+        return;
+    }
     call->pairCode = pairCode;
     call->progress = std::move(progress);
     call->completion = std::move(completion);
 
     call->progress(ServiceTexts::downloading);
 
-    // One manager per download, with Qt's defaults (redirects followed). It is
-    // parented to the application so that an unfinished download is still
-    // cleaned up at exit.
+    // One manager per download, redirects followed as Qt does by default. It
+    // is parented to the application so that an unfinished download is still
+    // cleaned up at exit. Qt has no time limit of its own: a hub that accepts
+    // and never answers would keep the attempt going forever.
     auto* network = new QNetworkAccessManager(QCoreApplication::instance());
-    QNetworkReply* reply = network->get(QNetworkRequest(*url));
+    QNetworkRequest request(*url);
+    request.setTransferTimeout(int(transferTimeout.count()));
+    QNetworkReply* reply = network->get(request);
+    // Checked as the headers arrive and as each piece of the body does, so a
+    // flood stops within one read of the limit.
+    const auto bound = [reply, call] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (!call->tooLarge && (length.toLongLong() > kMaxInstallerBytes ||
+                                reply->bytesAvailable() > kMaxInstallerBytes)) {
+            call->tooLarge = true;
+            reply->abort();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, bound);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, bound);
     QObject::connect(reply, &QNetworkReply::finished, network, [queue, call, reply, network] {
         reply->deleteLater();
         network->deleteLater();
         if (queue->isClosed())
             return;
-        if (isTransportError(*reply)) {
-            deliver(queue, call, failure(reply->errorString()));
-            return;
-        }
-        const QByteArray body = reply->readAll();
-        if (!isUsableBody(*reply, body)) {
-            deliver(queue, call, failure(ServiceTexts::downloadFailed));
+        const QByteArray body = call->tooLarge ? QByteArray() : reply->readAll();
+        if (const std::optional<CommandResult> refused = refusal(*reply, body, call->tooLarge)) {
+            deliver(queue, call, *refused);
             return;
         }
         // Read here, on the main thread, where the environment is changed.

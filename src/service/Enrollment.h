@@ -2,8 +2,9 @@
 // ("agent/install.sh" under the hub address) and running it with /bin/bash.
 //
 // `Enrollment::start` is what ServiceManager::installAndEnroll does. Call it
-// on the main thread. An unusable hub address completes with status 64 before
-// the call returns and without progress; otherwise "downloading" is reported
+// on the main thread. An unusable hub address completes with status 64, and a
+// pair code holding a NUL with status 1, before the call returns and without
+// progress; otherwise "downloading" is reported
 // at once, the download runs on the main thread's event loop, and the
 // installer is written and run on a background thread of its own. The second
 // progress text and the result arrive through `queue` on the main thread,
@@ -19,6 +20,7 @@
 
 #include <QString>
 #include <QUrl>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,7 +41,7 @@ std::optional<QUrl> installerURL(const QString& hubText);
 QString temporaryDirectory();
 
 void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const QString& pairCode,
-           std::function<void(const QString&)> progress,
+           std::chrono::milliseconds transferTimeout, std::function<void(const QString&)> progress,
            std::function<void(const CommandResult&)> completion);
 
 } // namespace Enrollment

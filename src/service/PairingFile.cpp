@@ -3,6 +3,11 @@
 #include "core/TextRules.h"
 
 #include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace PairingFile {
 
@@ -26,17 +31,81 @@ bool isPaired(QStringView text) {
     return keys.hostId && keys.token;
 }
 
+Reading read(const QString& path) {
+    using Kind = Reading::Kind;
+    // Non-blocking, so that opening a FIFO nobody writes returns at once;
+    // and never a controlling terminal, whatever the name leads to.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {errno == ENOENT || errno == ENOTDIR ? Kind::missing : Kind::unreadable, {}};
+    const auto closeAndReturn = [fd](Kind kind, QString text = {}) {
+        ::close(fd);
+        return Reading{kind, std::move(text)};
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return closeAndReturn(Kind::unreadable);
+    if (S_ISFIFO(st.st_mode))
+        return closeAndReturn(Kind::fifo);
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return closeAndReturn(Kind::device);
+    if (S_ISDIR(st.st_mode))
+        return closeAndReturn(Kind::directory);
+    if (!S_ISREG(st.st_mode))
+        return closeAndReturn(Kind::special);
+    if (st.st_size > maxBytes)
+        return closeAndReturn(Kind::tooLarge);
+    // One byte more than allowed, so that a file growing under us is caught
+    // rather than cut to a prefix.
+    QByteArray bytes(maxBytes + 1, Qt::Uninitialized);
+    qsizetype used = 0;
+    while (used < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return closeAndReturn(Kind::unreadable);
+        if (n == 0)
+            break;
+        used += n;
+    }
+    if (used > maxBytes)
+        return closeAndReturn(Kind::tooLarge);
+    bytes.truncate(used);
+    std::optional<QString> decoded = text::decodeUtf8(bytes);
+    if (!decoded)
+        return closeAndReturn(Kind::notUtf8);
+    return closeAndReturn(Kind::text, std::move(*decoded));
+}
+
+QString problem(Reading::Kind kind) {
+    switch (kind) {
+    case Reading::Kind::text:
+        break;
+    case Reading::Kind::missing:
+        return QStringLiteral("not found");
+    case Reading::Kind::unreadable:
+        return QStringLiteral("cannot be read");
+    case Reading::Kind::notUtf8:
+        return QStringLiteral("is not UTF-8 text");
+    case Reading::Kind::fifo:
+        return QStringLiteral("is a FIFO, not a regular file");
+    case Reading::Kind::device:
+        return QStringLiteral("is a device, not a regular file");
+    case Reading::Kind::directory:
+        return QStringLiteral("is a directory, not a regular file");
+    case Reading::Kind::special:
+        return QStringLiteral("is not a regular file");
+    case Reading::Kind::tooLarge:
+        return QStringLiteral("is larger than 1 MiB");
+    }
+    return {};
+}
+
 bool isPairedAt(const QString& path) {
-    QFile file(path);
-    // QFile opens a directory without complaint on Linux; reading it then
-    // fails, which lands in the same "not paired" answer below.
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-    const auto decoded = text::decodeUtf8(bytes);
-    return decoded && isPaired(*decoded);
+    const Reading reading = read(path);
+    return reading.kind == Reading::Kind::text && isPaired(reading.text);
 }
 
 } // namespace PairingFile

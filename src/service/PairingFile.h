@@ -2,7 +2,8 @@
 // paired. Only the presence of the two agent keys with non-blank values
 // matters; values are never kept or returned.
 //
-// Pure apart from `isPairedAt`, which reads one file. Any thread may call it.
+// Pure apart from `read` and `isPairedAt`, which read one file without ever
+// blocking on it. Any thread may call them.
 #pragma once
 
 #include <QString>
@@ -12,6 +13,9 @@ namespace PairingFile {
 
 inline constexpr char16_t hostIdKey[] = u"KORVAN_AGENT_HOST_ID";
 inline constexpr char16_t tokenKey[] = u"KORVAN_AGENT_TOKEN";
+
+// A pairing file is a few lines; anything larger is not one.
+inline constexpr qint64 maxBytes = 1024 * 1024;
 
 // Which of the two keys the text names with a value that is not blank.
 struct Keys {
@@ -23,8 +27,31 @@ Keys keysIn(QStringView text);
 // True when the text names both keys, each with a value that is not blank.
 bool isPaired(QStringView text);
 
-// Reads the file at `path` as strict UTF-8 and applies isPaired; a missing,
-// unreadable or non-UTF-8 file (or a directory) is not paired.
+// What lies at the path. Only `text` carries the file's contents; every
+// other kind reads as "not paired".
+struct Reading {
+    enum class Kind {
+        text,
+        missing,
+        unreadable,
+        notUtf8,
+        fifo,
+        device,
+        directory,
+        special,
+        tooLarge
+    };
+    Kind kind = Kind::missing;
+    QString text;
+};
+Reading read(const QString& path);
+
+// For diagnostics: what is wrong with a reading other than `text`, e.g.
+// "is a FIFO, not a regular file".
+QString problem(Reading::Kind kind);
+
+// read() and isPaired() together: anything but a readable regular UTF-8
+// file of at most maxBytes naming both keys is not paired.
 bool isPairedAt(const QString& path);
 
 } // namespace PairingFile

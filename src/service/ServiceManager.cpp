@@ -89,8 +89,8 @@ CommandResult runControlScript(const QString& script, const QString& command,
 
 ServiceManager::ServiceManager() : ServiceManager(QDir::homePath()) {}
 
-ServiceManager::ServiceManager(QString home)
-    : home_(std::move(home)), mainQueue_(MainQueue::create()) {}
+ServiceManager::ServiceManager(QString home, std::chrono::milliseconds downloadTimeout)
+    : home_(std::move(home)), downloadTimeout_(downloadTimeout), mainQueue_(MainQueue::create()) {}
 
 ServiceManager::~ServiceManager() {
     mainQueue_->close();
@@ -144,5 +144,6 @@ void ServiceManager::status(std::function<void(const ServiceSnapshot&)> completi
 void ServiceManager::installAndEnroll(const QString& hubURL, const QString& pairCode,
                                       std::function<void(const QString&)> progress,
                                       std::function<void(const CommandResult&)> completion) {
-    Enrollment::start(mainQueue_, hubURL, pairCode, std::move(progress), std::move(completion));
+    Enrollment::start(mainQueue_, hubURL, pairCode, downloadTimeout_, std::move(progress),
+                      std::move(completion));
 }

@@ -23,8 +23,11 @@ class MainQueue;
 
 class ServiceManager final : public ServiceControl {
 public:
-    ServiceManager();                      // home = the current user's home
-    explicit ServiceManager(QString home); // for tests and tools
+    ServiceManager(); // home = the current user's home
+    // For tests and tools. An installer download that receives nothing for
+    // `downloadTimeout` ends with the timeout text.
+    explicit ServiceManager(QString home,
+                            std::chrono::milliseconds downloadTimeout = std::chrono::seconds(60));
     ~ServiceManager() override;
     ServiceManager(const ServiceManager&) = delete;
     ServiceManager& operator=(const ServiceManager&) = delete;
@@ -63,6 +66,7 @@ public:
 
 private:
     QString home_;
+    std::chrono::milliseconds downloadTimeout_;
     std::chrono::milliseconds statusTimeLimit_ = std::chrono::seconds(60);
     std::shared_ptr<MainQueue> mainQueue_;
 };

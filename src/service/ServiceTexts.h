@@ -14,5 +14,7 @@ inline const QString invalidHub = QStringLiteral("Korvan 地址无效。");
 inline const QString downloading = QStringLiteral("正在下载安装程序...");
 inline const QString downloadFailed = QStringLiteral("无法从 Korvan 下载安装程序。");
 inline const QString installing = QStringLiteral("正在安装 Agent 与 Local Bridge...");
+inline const QString invalidPairCode = QStringLiteral("配对码包含无效字符。");
+inline const QString requestTimedOut = QStringLiteral("请求超时。");
 
 } // namespace ServiceTexts

@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -185,6 +186,9 @@ void DoctorTest::requirements_data() {
     QTest::newRow("not UTF-8") << env << QByteArray(kPaired + "\xff\n") << false << "pairing file"
                                << "fail"
                                << "is not UTF-8 text";
+    QTest::newRow("FIFO") << env << QByteArray("<fifo>") << false << "pairing file"
+                          << "fail"
+                          << "is a FIFO, not a regular file";
     QTest::newRow("no watcher, no display")
         << dbus << kNoWatcher << true << "tray host"
         << "missing"
@@ -211,7 +215,9 @@ void DoctorTest::requirements() {
     Machine m;
     setUpHealthy(m);
     QFile::remove(m.path(file));
-    if (file == u"bin/dbus-send" && !contents.isEmpty())
+    if (contents == "<fifo>")
+        QCOMPARE(::mkfifo(QFile::encodeName(m.path(file)).constData(), 0600), 0);
+    else if (file == u"bin/dbus-send" && !contents.isEmpty())
         m.fakeTool(QStringLiteral("dbus-send"), contents);
     else if (!contents.isEmpty())
         m.write(file, contents, executable);

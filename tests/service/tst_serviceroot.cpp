@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QTest>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestRootAndPairing : public QObject {
@@ -15,6 +16,7 @@ private Q_SLOTS:
     void rootIsReadAtEachCall();
     void pairing_data();
     void pairing();
+    void pairingFileThatIsNotAFile_data();
     void pairingFileThatIsNotAFile();
 };
 
@@ -118,10 +120,32 @@ void TestRootAndPairing::pairing() {
     QTEST(manager.hasPairing(), "paired");
 }
 
+// None of these may hang, exhaust memory or be judged by a prefix.
+void TestRootAndPairing::pairingFileThatIsNotAFile_data() {
+    QTest::addColumn<QString>("kind"); // or the size of a paired file, padded with line feeds
+    QTest::addColumn<bool>("paired");
+    QTest::newRow("directory") << "directory" << false;
+    QTest::newRow("FIFO nobody writes") << "fifo" << false;
+    QTest::newRow("link to /dev/zero") << "zero" << false;
+    QTest::newRow("exactly 1 MiB") << "1048576" << true;
+    QTest::newRow("1 MiB and a byte") << "1048577" << false;
+}
+
 void TestRootAndPairing::pairingFileThatIsNotAFile() {
+    QFETCH(QString, kind);
     TestServiceRoot root;
-    QVERIFY(QDir(root.path()).mkdir(QStringLiteral(".env")));
-    QVERIFY(!ServiceManager().hasPairing());
+    const QByteArray env = QFile::encodeName(root.path() + QStringLiteral("/.env"));
+    if (kind == u"directory")
+        QCOMPARE(::mkdir(env.constData(), 0700), 0);
+    else if (kind == u"fifo")
+        QCOMPARE(::mkfifo(env.constData(), 0600), 0);
+    else if (kind == u"zero")
+        QCOMPARE(::symlink("/dev/zero", env.constData()), 0);
+    else
+        root.writeFile(QFile::decodeName(env),
+                       QByteArray("KORVAN_AGENT_HOST_ID=h\nKORVAN_AGENT_TOKEN=t\n")
+                           .leftJustified(kind.toInt(), '\n'));
+    QTEST(ServiceManager().hasPairing(), "paired");
 }
 
 QTEST_GUILESS_MAIN(TestRootAndPairing)

@@ -1,62 +1,27 @@
-// LoopbackHttpServer: a tiny HTTP/1.1 server on 127.0.0.1 for tests.
-//
-// Main thread only; it answers from the test's own event loop, so a test must
-// keep that loop running (QTest::qWaitFor, QSignalSpy::wait) while a request
-// is in flight. Each connection carries one request and is closed after the
-// answer. Paths without a route get 404 with an empty body.
+// LoopbackHttpServer: a tiny HTTP/1.1 server on 127.0.0.1 that answers from the test's event
+// loop, one request per connection; a path without a route gets an empty 404.
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QObject>
 #include <QTcpServer>
 
-class QTcpSocket;
-
 class LoopbackHttpServer : public QObject {
-    Q_OBJECT
 public:
     struct Response {
-        int status = 200;
+        int status = 200; // 0: close without a word; -1: never answer
         QByteArray body;
-        QByteArray location; // sent as a Location header when not empty
+        QByteArray headers; // lines ending in CR LF; with "Content-Length" in them, ours goes
     };
-    struct Request {
-        QByteArray method;
-        QByteArray target;                     // path and query as sent
-        QHash<QByteArray, QByteArray> headers; // names in lower case
-    };
-
-    explicit LoopbackHttpServer(QObject* parent = nullptr);
-
-    // Listens on 127.0.0.1 on a free port; false when that fails.
-    bool listen();
-    quint16 port() const { return server_.serverPort(); }
-    // "http://127.0.0.1:<port>", without a trailing slash.
+    LoopbackHttpServer();
+    bool listen() { return server_.listen(QHostAddress::LocalHost, 0); }
     QString baseURL() const;
-
-    void route(const QByteArray& path, Response response);
+    void route(const QByteArray& path, Response response) { routes_[path] = std::move(response); }
     void serve(const QByteArray& path, const QByteArray& body) { route(path, {200, body, {}}); }
-    void redirect(const QByteArray& path, const QByteArray& location, int status = 302) {
-        route(path, {status, {}, location});
-    }
-
-    const QList<Request>& requests() const { return requests_; }
-    QList<QByteArray> requestedTargets() const;
-
-    // A port on 127.0.0.1 that was free a moment ago and has no listener, for
-    // provoking a refused connection.
-    static quint16 closedPort();
-
-Q_SIGNALS:
-    void requestReceived();
+    // The request line of each request so far, e.g. "GET /agent/install.sh".
+    const QList<QByteArray>& requests() const { return requests_; }
 
 private:
-    void onReadable(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const Request& request);
-
     QTcpServer server_;
     QHash<QByteArray, Response> routes_;
-    QList<Request> requests_;
+    QList<QByteArray> requests_;
 };
