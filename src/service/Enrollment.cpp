@@ -134,13 +134,14 @@ void install(ProcessRunner& runner, std::shared_ptr<Call> call, const QByteArray
     job.arguments = {QFile::encodeName(path).toStdString()};
     job.environment = installerEnvironment(std::move(call->environment), *call);
     job.mergeStreams = true;
+    job.decodeText = true;
     job.ownedFile = job.arguments.front();
     runner.start(std::move(job), [call](const ProcessOutcome& outcome) {
         if (outcome.kind == ProcessOutcome::Kind::launchFailed) {
             deliver(call, failure(systemErrorText(outcome.launchError)));
             return;
         }
-        const QString text = text::decodeUtf8OrEmpty(outcome.standardOutput);
+        const QString& text = outcome.outputText;
         deliver(call, {text, outcome.status == 0 ? QString() : text, outcome.status});
     });
 }

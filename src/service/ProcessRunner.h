@@ -27,6 +27,7 @@ struct ProcessSpec {
     std::vector<std::string> arguments;   // argv[1..]; argv[0] is `program`
     std::vector<std::string> environment; // "NAME=value" entries, passed whole
     bool mergeStreams = false;            // one pipe for standard output and error
+    bool decodeText = false;              // deliver outputText/errorText, not bytes
     // A child still running after this long is killed with its process group,
     // the pipes are abandoned and the run ends as timedOut.
     std::optional<std::chrono::milliseconds> timeLimit;
@@ -48,6 +49,10 @@ struct ProcessOutcome {
     int launchError = 0; // errno-style code for `launchFailed`
     QByteArray standardOutput;
     QByteArray standardError; // empty when mergeStreams is set
+    // With decodeText, the streams as strict UTF-8 instead of bytes; a stream
+    // holding any invalid sequence gives the empty text.
+    QString outputText;
+    QString errorText;
 };
 
 class ProcessRunner : public QObject {

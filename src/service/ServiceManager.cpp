@@ -74,8 +74,7 @@ CommandResult commandResult(const ProcessOutcome& outcome) {
     case ProcessOutcome::Kind::signalled:
         break;
     }
-    return {text::decodeUtf8OrEmpty(outcome.standardOutput),
-            text::decodeUtf8OrEmpty(outcome.standardError), outcome.status};
+    return {outcome.outputText, outcome.errorText, outcome.status};
 }
 
 } // namespace
@@ -128,6 +127,7 @@ void ServiceManager::run(const QString& command,
     job.program = "/bin/bash";
     job.arguments = {QFile::encodeName(script).toStdString(), command.toStdString()};
     job.environment = currentEnvironment();
+    job.decodeText = true;
     if (command == u"status") {
         job.timeLimit = statusTimeLimit_;
         job.exitGrace = statusExitGrace_;

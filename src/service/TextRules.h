@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -23,6 +24,10 @@ QList<QStringView> splitLines(QStringView s);
 // Decodes bytes as UTF-8; std::nullopt when any byte sequence is invalid.
 // An initial byte-order mark is kept as a character.
 std::optional<QString> decodeUtf8(const QByteArray& bytes);
+
+// Appends `bytes` decoded as strict UTF-8 to `text`, as decodeUtf8 would
+// decode them; false, with `text` unchanged, when they are not valid.
+bool appendUtf8(QString& text, QByteArrayView bytes);
 
 // decodeUtf8, with invalid input giving the empty text.
 QString decodeUtf8OrEmpty(const QByteArray& bytes);
