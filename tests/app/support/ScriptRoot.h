@@ -1,5 +1,6 @@
-// ScriptRoot: a temporary service root with a real bash control script, set
-// as $KORVAN_APP_SUPPORT_DIR for the life of the object.
+// ScriptRoot: the controller tests' service root, a TestServiceRoot whose
+// control script records and obeys the test. Only the controller tests that
+// still run real scripts use it.
 //
 // The script appends every command word to runs.log, prints `report` for
 // "status", and for each word obeys the files hold-<word> (wait while it
@@ -9,21 +10,16 @@
 #pragma once
 
 #include "service/ServiceManager.h"
+#include "support/TestServiceRoot.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTest>
 
-class ScriptRoot {
+class ScriptRoot : public TestServiceRoot {
 public:
     explicit ScriptRoot(bool withScript = true) {
-        QDir(dir_.path()).mkpath(QStringLiteral("scripts"));
-        if (withScript) {
-            const QString script = path(QStringLiteral("scripts/korvan-service-control.sh"));
-            write(QStringLiteral("scripts/korvan-service-control.sh"), QByteArray(R"SH(#!/bin/bash
-root="$(cd "$(dirname "$0")/.." && pwd)"
+        if (withScript)
+            writeScript(R"SH(root="$(cd "$(dirname "$0")/.." && pwd)"
 cmd="$1"
 if [ "$cmd" = probe ]; then
     while compgen -G "$root/running/status.*" >/dev/null; do sleep 0.01; done
@@ -41,24 +37,18 @@ if [ "$cmd" = status ] && [ -f "$root/report" ]; then cat "$root/report"; fi
 if [ -f "$root/stdout-$cmd" ]; then cat "$root/stdout-$cmd"; fi
 if [ -f "$root/stderr-$cmd" ]; then cat "$root/stderr-$cmd" >&2; fi
 exit "$(cat "$root/exit-$cmd" 2>/dev/null || echo 0)"
-)SH"));
-            QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        }
-        qputenv("KORVAN_APP_SUPPORT_DIR", QFile::encodeName(dir_.path()));
+)SH");
     }
     ~ScriptRoot() {
-        qunsetenv("KORVAN_APP_SUPPORT_DIR");
         // Let held scripts finish before their folder goes.
-        for (const QString& hold : QDir(dir_.path()).entryList({QStringLiteral("hold-*")}))
+        for (const QString& hold : QDir(path()).entryList({QStringLiteral("hold-*")}))
             QFile::remove(path(hold));
     }
 
-    QString path(const QString& name) const { return dir_.path() + u'/' + name; }
-
+    QString path(const QString& name) const { return path() + u'/' + name; }
+    using TestServiceRoot::path;
     void write(const QString& name, const QByteArray& contents) const {
-        QFile file(path(name));
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(contents);
+        writeFile(path(name), contents);
     }
 
     void pair() const {
@@ -79,10 +69,8 @@ exit "$(cat "$root/exit-$cmd" 2>/dev/null || echo 0)"
 
     // The command words run so far, in order.
     QStringList runs() const {
-        QFile file(path(QStringLiteral("runs.log")));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        return QString::fromUtf8(readFile(QStringLiteral("runs.log")))
+            .split(u'\n', Qt::SkipEmptyParts);
     }
 
     // Processes the events already posted and waits for every "status" run
@@ -93,7 +81,4 @@ exit "$(cat "$root/exit-$cmd" 2>/dev/null || echo 0)"
         probe.run(QStringLiteral("probe"), [&done](const CommandResult&) { done = true; });
         return QTest::qWaitFor([&done] { return done; }, 10000);
     }
-
-private:
-    QTemporaryDir dir_;
 };
