@@ -30,16 +30,16 @@ struct ProcessSpec {
     bool decodeText = false;              // deliver outputText/errorText, not bytes
     // A child still running after this long is killed with its process group,
     // the pipes are abandoned and the run ends as timedOut.
-    std::optional<std::chrono::milliseconds> timeLimit;
+    std::optional<std::chrono::milliseconds> timeLimit{};
     // Once the child has exited, end-of-file is awaited at most this long;
     // then what was read is delivered with its status and the pipes abandoned.
-    std::optional<std::chrono::milliseconds> exitGrace;
+    std::optional<std::chrono::milliseconds> exitGrace{};
     // Both streams together past this many bytes end the run like the time
     // limit, as outputLimited.
-    std::optional<qsizetype> outputLimit;
+    std::optional<qsizetype> outputLimit{};
     // A file of this run (the installer it executes): removed when the run
     // ends, is abandoned or interrupted.
-    std::string ownedFile;
+    std::string ownedFile{};
 };
 
 struct ProcessOutcome {
