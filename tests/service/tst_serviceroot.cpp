@@ -26,14 +26,11 @@ void TestRootAndPairing::root_data() {
     QTest::newRow("blanks only") << QByteArray(" \n\t\xe3\x80\x80") << def;
     QTest::newRow("trailing slash") << QByteArray("/opt/svc/") << QStringLiteral("/opt/svc");
     QTest::newRow("tilde, blanks") << QByteArray(" ~/svc \n") << kHome + QStringLiteral("/svc");
-    QTest::newRow("bare tilde") << QByteArray("~") << kHome;
     QTest::newRow("~user") << QByteArray("~") + root->pw_name + "/svc"
                            << QString::fromLocal8Bit(root->pw_dir) + QStringLiteral("/svc");
-    QTest::newRow("unknown user stays")
+    QTest::newRow("unknown user, relative")
         << QByteArray("~nobody-here/x")
         << QDir::current().absoluteFilePath(QStringLiteral("~nobody-here/x"));
-    QTest::newRow("relative") << QByteArray("rel/svc")
-                              << QDir::current().absoluteFilePath(QStringLiteral("rel/svc"));
 }
 
 void TestRootAndPairing::root() {
@@ -44,9 +41,6 @@ void TestRootAndPairing::root() {
     const ServiceManager manager(kHome);
     QCOMPARE(manager.serviceRootPath(), expected);
     QCOMPARE(manager.serviceRootURL(), QUrl::fromLocalFile(expected + u'/'));
-    QCOMPARE(manager.controlScriptPath(),
-             expected + QStringLiteral("/scripts/korvan-service-control.sh"));
-    QCOMPARE(manager.pairingFilePath(), expected + QStringLiteral("/.env"));
 }
 
 void TestRootAndPairing::pairing_data() {
@@ -57,11 +51,7 @@ void TestRootAndPairing::pairing_data() {
         << QByteArray("# c\nKORVAN_AGENT_TOKEN=t\nX=1\nKORVAN_AGENT_HOST_ID=h") << true;
     QTest::newRow("only host id") << host << false;
     QTest::newRow("blank token") << host + "KORVAN_AGENT_TOKEN=  \t" << false;
-    QTest::newRow("ideographic-space token") << host + "KORVAN_AGENT_TOKEN=\xe3\x80\x80" << false;
     QTest::newRow("two quotes count") << host + "KORVAN_AGENT_TOKEN=\"\"" << true;
-    QTest::newRow("space before equals") << host + "KORVAN_AGENT_TOKEN =t" << false;
-    QTest::newRow("export prefix") << host + "export KORVAN_AGENT_TOKEN=t" << false;
-    QTest::newRow("value with equals") << host + "KORVAN_AGENT_TOKEN==" << true;
     QTest::newRow("crlf file is one line")
         << QByteArray("KORVAN_AGENT_HOST_ID=h\r\nKORVAN_AGENT_TOKEN=t\r\n") << false;
     QTest::newRow("later blank does not undo")

@@ -19,14 +19,12 @@ static const char kReports[] = R"(|enabled|stopped|stopped|offline|0|0|failed
 desired=disabled\nbridge=online\nagent=online\nhub=online|disabled|online|online|online|0|0|stopped
 bridge=online\nagent=online\nhub=online|enabled|online|online|online|0|0|linked
 bridge=online\nagent=online\nhub=offline|enabled|online|online|offline|0|0|connecting
-agent=online|enabled|stopped|online|offline|0|0|connecting
 desired=enabled\nhub=online|enabled|stopped|stopped|online|0|0|failed
 bridge=Online\nagent=online \n desired=disabled|enabled|Online|online |offline|0|0|failed
 bridge=online\nbridge=stopped\nBridge=online\nagent|enabled|stopped|stopped|offline|0|0|failed
 hub=online=yes\nagent=\n\n=desired=x|x|stopped|stopped|online=yes|0|0|failed
 desired==x|=x|stopped|stopped|offline|0|0|failed
 bridge=online\r\nagent=online\r\nhub=online|enabled|online\r\nagent=online\r\nhub=online|stopped|offline|0|0|failed
-bridge=online\r\n\nagent=online\r|enabled|online\r\n|online\r|offline|0|0|failed
 hub=在线　|enabled|stopped|stopped|在线　|0|0|failed
 bridge_memory_kb=+7\nagent_memory_kb=00512|enabled|stopped|stopped|offline|7|512|failed
 bridge_memory_kb=12x\nagent_memory_kb= 1|enabled|stopped|stopped|offline|0|0|failed

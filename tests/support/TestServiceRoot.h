@@ -1,6 +1,5 @@
-// TestServiceRoot: a temporary service root, made $KORVAN_APP_SUPPORT_DIR for
-// the object's life and restored (or unset) afterwards. Scripts are written by
-// one writer: a bash shebang line, then the body.
+// TestServiceRoot: a temporary service root, $KORVAN_APP_SUPPORT_DIR for the
+// object's life (then restored), and the one writer of bash scripts.
 #pragma once
 
 #include <QAnyStringView>
