@@ -111,7 +111,8 @@ void TestRunner::everyCaseAtOnce() {
     sigemptyset(&block);
     sigaddset(&block, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &block, nullptr);
-    for (const QString& fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System))
+    for (const QString& fd :
+         QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
         ::fcntl(fd.toInt(), F_SETFD, fd.toInt() > 2 ? FD_CLOEXEC : 0);
     TestServiceRoot root;
     root.writeScript(kScript);
