@@ -299,7 +299,7 @@ private:
 
     void onReadable(int i) {
         // Bounded per wake-up so that a flood never holds the event loop long.
-        constexpr qsizetype budget = 4 * 1024 * 1024;
+        constexpr qsizetype budget = 1024 * 1024;
         for (qsizetype taken = 0; taken < budget && pipes_[i].get() >= 0;) {
             const qsizetype got = sinks_[i].readFrom(pipes_[i].get());
             if (got == -1)
