@@ -18,8 +18,8 @@ const QByteArray kScript = R"SH(case "${SELECT:-$1}" in
 exit3) echo out; echo 错 >&2; printf 'x\n\n'; exit 3 ;;
 kill) echo before; kill -KILL $$ ;;
 badout) printf 'ok\xff'; echo fine >&2; exit 1 ;;
-cuterr) echo fine; printf '\xe9\x94' >&2 ;;
-cjk) yes 错误 | head -c 3000000 ;;
+cut) printf '\xf0\x9f\x98'; sleep 0.25; printf '\x80\xe9'; sleep 0.25; printf '\x94\x99\n'; printf '\xe9\x94' >&2 ;;
+cjk) yes a错😀 | head -c 2999997 ;;
 fds) ls /proc/self/fd | tr '\n' ' ' ;;
 clean) yes | head -c 1 >/dev/null; echo "${PIPESTATUS[0]}"
     read -r -a st < /proc/$$/stat; [ "${st[4]}" = $$ ] && echo leader
@@ -47,8 +47,8 @@ QList<Case> cases() {
         {"", weird, u"korvan-service-control.sh|1|" + weird + u'|', QDir::currentPath() + u'\n', 0},
         {"kill", stop, QStringLiteral("before\n"), none, 9},
         {"badout", stop, none, QStringLiteral("fine\n"), 1},
-        {"cuterr", stop, QStringLiteral("fine\n"), none, 0},
-        {"cjk", stop, QStringLiteral("错误\n").repeated(428571) + u'错', none, 0},
+        {"cut", stop, QStringLiteral("😀错\n"), none, 0}, // stderr ends inside a sequence
+        {"cjk", stop, QStringLiteral("a错😀\n").repeated(333333), none, 0},
         {"fds", stop, QStringLiteral("0 1 2 3 "), none, 0}, // after the test marks its own
         {"clean", stop, QStringLiteral("141\nleader\n0\n0\n"), none, 0},
         {"grandchild", stop, QStringLiteral("early\nlate\n"), none, 0},
