@@ -19,5 +19,5 @@ function(korvan_add_test name)
     set_tests_properties(${name} PROPERTIES
         LABELS "${_labels}"
         TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KORVAN_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR};ASAN_OPTIONS=detect_leaks=1 abort_on_error=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1 halt_on_error=1")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KORVAN_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR};ASAN_OPTIONS=detect_leaks=1 abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1 halt_on_error=1")
 endfunction()
