@@ -197,26 +197,26 @@ void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode
     // cleaned up at exit.
     auto* network = new QNetworkAccessManager(QCoreApplication::instance());
     QNetworkReply* reply = network->get(QNetworkRequest(*url));
-    QObject::connect(reply, &QNetworkReply::finished, network,
-                     [runner = QPointer<ProcessRunner>(&runner), call, reply, network] {
-                         reply->deleteLater();
-                         network->deleteLater();
-                         if (!runner)
-                             return;
-                         if (isTransportError(*reply)) {
-                             deliver(call, failure(reply->errorString()));
-                             return;
-                         }
-                         const QByteArray body = reply->readAll();
-                         if (!isUsableBody(*reply, body)) {
-                             deliver(call, failure(ServiceTexts::downloadFailed));
-                             return;
-                         }
-                         // Read here, on the main thread, where the environment is changed.
-                         call->directory = temporaryDirectory();
-                         call->environment = currentEnvironment();
-                         install(*runner, call, body);
-                     });
+    const QPointer<ProcessRunner> owner(&runner); // gone with its manager
+    QObject::connect(reply, &QNetworkReply::finished, network, [owner, call, reply, network] {
+        reply->deleteLater();
+        network->deleteLater();
+        if (!owner)
+            return;
+        if (isTransportError(*reply)) {
+            deliver(call, failure(reply->errorString()));
+            return;
+        }
+        const QByteArray body = reply->readAll();
+        if (!isUsableBody(*reply, body)) {
+            deliver(call, failure(ServiceTexts::downloadFailed));
+            return;
+        }
+        // Read here, on the main thread, where the environment is changed.
+        call->directory = temporaryDirectory();
+        call->environment = currentEnvironment();
+        install(*owner, call, body);
+    });
 }
 
 } // namespace Enrollment
