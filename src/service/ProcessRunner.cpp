@@ -1,6 +1,6 @@
 #include "ProcessRunner.h"
 
-#include "TextRules.h"
+#include "OutputSink.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -13,7 +13,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,118 +93,6 @@ int spawn(const ProcessSpec& job, int outFd, int errFd, pid_t& pid) {
     posix_spawn_file_actions_destroy(&actions);
     return rc;
 }
-
-// A stream of many megabytes otherwise takes one page fault per 4 KiB as the
-// pipe copies into fresh memory, which costs more than the copying. Backing
-// the next window of a buffer of `size` bytes, `used` of them written, in one
-// call keeps the faults in bulk and never more than one window ahead of what
-// was actually written. `populated` remembers how far that has gone.
-void prefault(char* data, qsizetype size, qsizetype used, qsizetype& populated) {
-#ifdef MADV_POPULATE_WRITE
-    constexpr qsizetype window = 2 * 1024 * 1024;
-    if (size < window || used + window / 2 < populated)
-        return;
-    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-    const uintptr_t base = reinterpret_cast<uintptr_t>(data);
-    const uintptr_t from = (base + uintptr_t(std::max(populated, used)) + page - 1) & ~(page - 1);
-    const uintptr_t to = (base + uintptr_t(std::min(size, used + window))) & ~(page - 1);
-    if (to > from && ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) == 0)
-        populated = qsizetype(to - base);
-    else
-        populated = used + window; // not supported here: do not ask again for this window
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(size);
-    Q_UNUSED(used);
-    Q_UNUSED(populated);
-#endif
-}
-
-// How much of the `size` bytes at `data` ends on a UTF-8 sequence boundary:
-// a lead byte whose continuation has not arrived yet is left for later.
-qsizetype completePrefix(const char* data, qsizetype size) {
-    for (qsizetype back = 1; back <= std::min<qsizetype>(3, size); ++back) {
-        const auto byte = static_cast<unsigned char>(data[size - back]);
-        if (byte < 0x80)
-            return size;
-        if (byte >= 0xC0) {
-            const qsizetype length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-            return back < length ? size - back : size;
-        }
-    }
-    return size; // no lead byte near the end: the decoder judges it
-}
-
-// Collects one stream, either whole as bytes or, when decoding, as strict
-// UTF-8 text converted piece by piece as it arrives. The byte buffer grows by
-// doubling and is cut to length once at the end; resizing a QByteArray on
-// every read costs more than the reads. Decoding keeps no bytes but a cut
-// sequence, so a large stream never holds its bytes and its text at once,
-// and converting it never stalls the event loop in one piece.
-struct Sink {
-    bool decode = false;
-    QByteArray bytes;
-    qsizetype used = 0;
-    qsizetype populated = 0; // bytes from the start known to be backed by memory
-    qsizetype total = 0;     // every byte read, for the output limit
-    QString text;
-    qsizetype textPopulated = 0; // the same for the text, in bytes
-    bool valid = true;
-
-    // One read: the byte count, 0 at end-of-file, -1 when nothing is there
-    // now, -2 on an error (taken as the end).
-    qsizetype readFrom(int fd) {
-        const qsizetype minimumRoom = decode ? 1024 * 1024 : 64 * 1024;
-        if (bytes.size() - used < minimumRoom) {
-            bytes.resize(std::max<qsizetype>(2 * bytes.size(), used + minimumRoom));
-            populated = std::min(populated, used); // the block may have moved
-        }
-        if (!decode)
-            prefault(bytes.data(), bytes.size(), used, populated);
-        ssize_t got;
-        do {
-            got = ::read(fd, bytes.data() + used, size_t(bytes.size() - used));
-        } while (got < 0 && errno == EINTR);
-        if (got < 0)
-            return errno == EAGAIN ? -1 : -2;
-        used += got;
-        total += got;
-        if (decode)
-            convert(got == 0);
-        return got;
-    }
-    QByteArray takeBytes() {
-        bytes.resize(used);
-        return std::exchange(bytes, QByteArray());
-    }
-    QString takeText() {
-        convert(true); // a sequence still cut at the end makes it invalid
-        text.squeeze();
-        return std::exchange(text, QString());
-    }
-
-private:
-    void convert(bool atEnd) {
-        const qsizetype cut = atEnd ? used : completePrefix(bytes.constData(), used);
-        // The text is grown here, by doubling, so that its fresh memory can
-        // be backed in bulk like the bytes'.
-        if (valid && text.capacity() < text.size() + cut) {
-            const QChar* before = text.constData();
-            text.reserve(std::max(2 * text.capacity(), text.size() + cut));
-            if (text.constData() != before)
-                textPopulated = std::min(textPopulated, 2 * text.size());
-        }
-        if (valid && cut > 0)
-            prefault(reinterpret_cast<char*>(text.data()), 2 * text.capacity(), 2 * text.size(),
-                     textPopulated);
-        if (valid && cut > 0 && !text::appendUtf8(text, QByteArrayView(bytes.constData(), cut))) {
-            valid = false;
-            text.clear();
-        }
-        std::memmove(bytes.data(), bytes.constData() + cut, size_t(used - cut));
-        used -= cut;
-    }
-};
 
 } // namespace
 
@@ -435,7 +322,7 @@ private:
     int waitStatus_ = 0;
     std::optional<Kind> ended_;
     Fd pipes_[2];
-    Sink sinks_[2];
+    OutputSink sinks_[2];
     QSocketNotifier* notifiers_[2] = {nullptr, nullptr};
     Fd pidfd_;
     QSocketNotifier* exitNotifier_ = nullptr;
