@@ -14,7 +14,12 @@ function(korvan_add_test name)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 300)
     endif()
-    set(_supp ${PROJECT_SOURCE_DIR}/tests)
-    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KORVAN_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR};TSAN_OPTIONS=suppressions=${_supp}/tsan.supp halt_on_error=1 second_deadlock_stack=1;ASAN_OPTIONS=detect_leaks=1 abort_on_error=1;LSAN_OPTIONS=suppressions=${_supp}/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1 halt_on_error=1")
+    set(_labels ${ARG_LABELS})
+    if(NOT _labels)
+        set(_labels unit)
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        LABELS "${_labels}"
+        TIMEOUT ${ARG_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;KORVAN_TEST_SOURCE_DIR=${PROJECT_SOURCE_DIR};ASAN_OPTIONS=detect_leaks=1 abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1 halt_on_error=1")
 endfunction()

@@ -3,14 +3,12 @@
 // pairing file are never printed, only which keys are there.
 #include "CliCommands.h"
 
-#include "platform/MainQueue.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "service/PairingFile.h"
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
 #include "core/TextRules.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
@@ -55,9 +53,10 @@ void print(const Check& check) {
 // the doctor, so every helper run has a time limit.
 constexpr std::chrono::seconds kToolTimeLimit{10};
 
-// Runs a program found on PATH to completion on a background thread while
-// this thread waits; std::nullopt when PATH has no such program.
-std::optional<ProcessOutcome> runTool(const QString& name, const QStringList& arguments) {
+// Runs a program found on PATH to completion through the manager's runner;
+// std::nullopt when PATH has no such program.
+std::optional<ProcessOutcome> runTool(ProcessRunner& runner, const QString& name,
+                                      const QStringList& arguments) {
     const QString program = QStandardPaths::findExecutable(name);
     if (program.isEmpty())
         return std::nullopt;
@@ -68,18 +67,7 @@ std::optional<ProcessOutcome> runTool(const QString& name, const QStringList& ar
     job.environment = currentEnvironment();
     job.timeLimit = kToolTimeLimit;
 
-    const auto queue = MainQueue::create();
-    QEventLoop loop;
-    ProcessOutcome outcome;
-    runInBackground([queue, job, &outcome, &loop] {
-        ProcessOutcome result = runProcess(job);
-        queue->post([&outcome, &loop, result = std::move(result)] {
-            outcome = result;
-            loop.quit();
-        });
-    });
-    loop.exec();
-    return outcome;
+    return runner.runToEnd(std::move(job));
 }
 
 QString firstLine(const QByteArray& bytes) {
@@ -90,6 +78,7 @@ QString firstLine(const QByteArray& bytes) {
 QString whyItFailed(const QString& tool, const ProcessOutcome& outcome) {
     switch (outcome.kind) {
     case ProcessOutcome::Kind::timedOut:
+    case ProcessOutcome::Kind::outputLimited:
         return tool + QStringLiteral(" did not answer");
     case ProcessOutcome::Kind::launchFailed:
         return tool + QStringLiteral(" could not be started: ") +
@@ -170,14 +159,14 @@ struct Probe {
     QString detail;
 };
 
-Probe statusNotifierWatcher() {
+Probe statusNotifierWatcher(ProcessRunner& runner) {
     // Without an address and without the standard socket, dbus-send would
     // try to autolaunch a bus of its own; there is simply none to ask.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
         (runtime.isEmpty() || !QFileInfo::exists(runtime + QStringLiteral("/bus"))))
         return {Probe::Answer::no, QStringLiteral("no session bus")};
-    const auto outcome = runTool(QStringLiteral("dbus-send"),
+    const auto outcome = runTool(runner, QStringLiteral("dbus-send"),
                                  {QStringLiteral("--session"), QStringLiteral("--print-reply"),
                                   QStringLiteral("--dest=org.freedesktop.DBus"),
                                   QStringLiteral("/org/freedesktop/DBus"),
@@ -233,8 +222,8 @@ Probe xembedTray() {
                  : Probe{Probe::Answer::no, QStringLiteral("no XEmbed tray owns ") + what};
 }
 
-Check trayHost() {
-    const Probe sni = statusNotifierWatcher();
+Check trayHost(ProcessRunner& runner) {
+    const Probe sni = statusNotifierWatcher(runner);
     if (sni.answer == Probe::Answer::yes)
         return {Verdict::ok, QStringLiteral("tray host: ") + sni.detail};
     const Probe xembed = xembedTray();
@@ -265,13 +254,13 @@ Check loginItem() {
     return {Verdict::unknown, QStringLiteral("start at login: ") + path};
 }
 
-Check linkHandler() {
+Check linkHandler(ProcessRunner& runner) {
     const QString desktopFile = QStringLiteral("korvan-controller.desktop");
     const QString fix = QStringLiteral(" (xdg-mime default korvan-controller.desktop "
                                        "x-scheme-handler/korvan)");
-    const auto outcome =
-        runTool(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
-                                             QStringLiteral("x-scheme-handler/korvan")});
+    const auto outcome = runTool(runner, QStringLiteral("xdg-mime"),
+                                 {QStringLiteral("query"), QStringLiteral("default"),
+                                  QStringLiteral("x-scheme-handler/korvan")});
     if (!outcome)
         return {Verdict::unknown, QStringLiteral("korvan:// links: xdg-mime not found")};
     if (outcome->kind != ProcessOutcome::Kind::exited || outcome->status != 0)
@@ -295,8 +284,9 @@ int doctorCommand(ServiceManager& manager, const QStringList& args) {
     const Check root = serviceRoot(manager);
     const Check script = controlScript(manager);
     const Check pairing = pairingFile(manager);
-    const Check tray = trayHost();
-    for (const Check& check : {root, script, pairing, tray, loginItem(), linkHandler()})
+    const Check tray = trayHost(manager.runner());
+    for (const Check& check :
+         {root, script, pairing, tray, loginItem(), linkHandler(manager.runner())})
         print(check);
     // Start-at-login and link routing are conveniences; the controller runs
     // without them.

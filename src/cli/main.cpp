@@ -3,6 +3,7 @@
 #include "CliCommands.h"
 
 #include "KorvanConfig.h"
+#include "SignalGuard.h"
 #include "service/ServiceManager.h"
 
 #include <QCoreApplication>
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     }
 
     ServiceManager manager;
+    const cli::SignalGuard signalGuard(manager.runner());
     if (command == u"status")
         return cli::statusCommand(manager, args);
     if (command == u"start" || command == u"stop" || command == u"restart")

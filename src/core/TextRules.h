@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <QStringView>
@@ -29,6 +30,9 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes);
 // no key), a desktop entry or a link value drops it.
 enum class Bom { keep, skip };
 std::optional<QString> decodeUtf8(const QByteArray& bytes, Bom bom);
+// Appends `bytes` decoded as strict UTF-8 to `text`, as decodeUtf8 would
+// decode them; false, with `text` unchanged, when they are not valid.
+bool appendUtf8(QString& text, QByteArrayView bytes);
 
 // decodeUtf8, with invalid input giving the empty text.
 QString decodeUtf8OrEmpty(const QByteArray& bytes);

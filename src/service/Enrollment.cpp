@@ -3,7 +3,6 @@
 #include "ProcessRunner.h"
 #include "ServiceTexts.h"
 #include "core/TextRules.h"
-#include "platform/MainQueue.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QUuid>
 
 #include <algorithm>
@@ -27,7 +27,7 @@ const QString kInstallerPath = QStringLiteral("agent/install.sh");
 const QString kFilePrefix = QStringLiteral("korvan-enroll-");
 const QString kFileSuffix = QStringLiteral(".sh");
 
-// Everything one call carries from the main thread to the installer run.
+// Everything one call carries from the download to the installer run.
 struct Call {
     QString hubText;
     QString pairCode;
@@ -42,9 +42,8 @@ CommandResult failure(const QString& message) {
     return {QString(), message, 1};
 }
 
-void deliver(const std::shared_ptr<MainQueue>& queue, std::shared_ptr<Call> call,
-             CommandResult result) {
-    queue->post([call = std::move(call), result = std::move(result)] { call->completion(result); });
+void deliver(const std::shared_ptr<Call>& call, const CommandResult& result) {
+    call->completion(result);
 }
 
 // A hub sends whatever it likes; an installer larger than this can only be
@@ -128,34 +127,34 @@ int writeInstaller(const QString& path, const QByteArray& body) {
     return rc;
 }
 
-// Runs on a background thread: everything from the file write to the result.
-void install(const std::shared_ptr<MainQueue>& queue, std::shared_ptr<Call> call,
-             const QByteArray& body) {
+// Everything from the file write to the result; the run is followed by the
+// runner's event loop, which also removes the file however the run ends.
+void install(ProcessRunner& runner, std::shared_ptr<Call> call, const QByteArray& body) {
     const QString name =
         kFilePrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + kFileSuffix;
     const QString path = QDir(call->directory).filePath(name);
     if (const int rc = writeInstaller(path, body); rc != 0) {
-        deliver(queue, std::move(call), failure(systemErrorText(rc)));
+        deliver(call, failure(systemErrorText(rc)));
         return;
     }
 
-    queue->post([call] { call->progress(ServiceTexts::installing); });
+    call->progress(ServiceTexts::installing);
 
     ProcessSpec job;
     job.program = "/bin/bash";
     job.arguments = {QFile::encodeName(path).toStdString()};
     job.environment = installerEnvironment(std::move(call->environment), *call);
     job.mergeStreams = true;
-    const ProcessOutcome outcome = runProcess(job);
-    ::unlink(QFile::encodeName(path).constData());
-
-    if (outcome.kind == ProcessOutcome::Kind::launchFailed) {
-        deliver(queue, std::move(call), failure(systemErrorText(outcome.launchError)));
-        return;
-    }
-    const QString text = text::decodeUtf8OrEmpty(outcome.standardOutput);
-    const qint32 status = outcome.terminationStatus();
-    deliver(queue, std::move(call), {text, status == 0 ? QString() : text, status});
+    job.decodeText = true;
+    job.ownedFile = job.arguments.front();
+    runner.start(std::move(job), [call](const ProcessOutcome& outcome) {
+        if (outcome.kind == ProcessOutcome::Kind::launchFailed) {
+            deliver(call, failure(systemErrorText(outcome.launchError)));
+            return;
+        }
+        const QString& text = outcome.outputText;
+        deliver(call, {text, outcome.status == 0 ? QString() : text, outcome.status});
+    });
 }
 
 } // namespace
@@ -188,7 +187,7 @@ QString temporaryDirectory() {
     return dir.isEmpty() ? QStringLiteral("/tmp") : QDir::cleanPath(dir);
 }
 
-void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const QString& pairCode,
+void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode,
            std::chrono::milliseconds transferTimeout, std::function<void(const QString&)> progress,
            std::function<void(const CommandResult&)> completion) {
     auto call = std::make_shared<Call>();
@@ -230,20 +229,21 @@ void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const
     };
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, bound);
     QObject::connect(reply, &QNetworkReply::readyRead, reply, bound);
-    QObject::connect(reply, &QNetworkReply::finished, network, [queue, call, reply, network] {
+    const QPointer<ProcessRunner> owner(&runner); // gone with its manager
+    QObject::connect(reply, &QNetworkReply::finished, network, [owner, call, reply, network] {
         reply->deleteLater();
         network->deleteLater();
-        if (queue->isClosed())
+        if (!owner)
             return;
         const QByteArray body = call->tooLarge ? QByteArray() : reply->readAll();
         if (const std::optional<CommandResult> refused = refusal(*reply, body, call->tooLarge)) {
-            deliver(queue, call, *refused);
+            deliver(call, *refused);
             return;
         }
         // Read here, on the main thread, where the environment is changed.
         call->directory = temporaryDirectory();
         call->environment = currentEnvironment();
-        runInBackground([queue, call, body] { install(queue, call, body); });
+        install(*owner, call, body);
     });
 }
 

@@ -4,12 +4,12 @@
 // `Enrollment::start` is what ServiceManager::installAndEnroll does. Call it
 // on the main thread. An unusable hub address completes with status 64, and a
 // pair code holding a NUL with status 1, before the call returns and without
-// progress; otherwise "downloading" is reported
-// at once, the download runs on the main thread's event loop, and the
-// installer is written and run on a background thread of its own. The second
-// progress text and the result arrive through `queue` on the main thread,
-// each at most once and the result last; once `queue` is closed nothing more
-// is delivered (the installer still runs to its end and its file goes).
+// progress; otherwise "downloading" is reported at once; the download and the
+// installer run are followed by the main thread's event loop (the installer
+// through `runner`). The second progress text and the result arrive on the
+// main thread, each at most once and the result last; once `runner` is
+// destroyed nothing more is delivered (an installer still running is left
+// alone and its file goes).
 //
 // The installer file lives in $TMPDIR (or /tmp) as "korvan-enroll-<UUID>.sh",
 // is never readable or writable by anyone but the owner, ends with mode 0700,
@@ -25,7 +25,7 @@
 #include <memory>
 #include <optional>
 
-class MainQueue;
+class ProcessRunner;
 
 namespace Enrollment {
 
@@ -40,7 +40,7 @@ std::optional<QUrl> installerURL(const QString& hubText);
 // The directory the installer file is written to: $TMPDIR, else /tmp.
 QString temporaryDirectory();
 
-void start(const std::shared_ptr<MainQueue>& queue, const QString& hubURL, const QString& pairCode,
+void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode,
            std::chrono::milliseconds transferTimeout, std::function<void(const QString&)> progress,
            std::function<void(const CommandResult&)> completion);
 

@@ -1,15 +1,18 @@
 #include "ProcessRunner.h"
 
+#include "OutputSink.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
-#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,20 +40,6 @@ private:
     int fd_ = -1;
 };
 
-struct Pipe {
-    Fd read;
-    Fd write;
-    int open() {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return errno;
-        read.reset(fds[0]);
-        write.reset(fds[1]);
-        ::fcntl(fds[0], F_SETPIPE_SZ, 1024 * 1024);
-        return 0;
-    }
-};
-
 std::vector<char*> cStrings(const std::vector<std::string>& strings) {
     std::vector<char*> out;
     out.reserve(strings.size() + 1);
@@ -60,52 +49,9 @@ std::vector<char*> cStrings(const std::vector<std::string>& strings) {
     return out;
 }
 
-void decodeWaitStatus(int raw, ProcessOutcome& outcome) {
-    if (WIFSIGNALED(raw)) {
-        outcome.kind = ProcessOutcome::Kind::signalled;
-        outcome.status = WTERMSIG(raw);
-    } else {
-        outcome.kind = ProcessOutcome::Kind::exited;
-        outcome.status = WEXITSTATUS(raw);
-    }
-}
-
-int waitForExit(pid_t pid) {
-    int raw = 0;
-    while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
-    }
-    return raw;
-}
-
-using Clock = std::chrono::steady_clock;
-
-int millisecondsUntil(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
-}
-
-// Waits for the child to exit, but not past the deadline. A pidfd lets poll
-// watch the exit; without one (old kernels) the wait is unbounded.
-bool exitsBefore(pid_t pid, Clock::time_point deadline) {
-    Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    if (pidfd.get() < 0)
-        return true;
-    for (;;) {
-        pollfd pfd{pidfd.get(), POLLIN, 0};
-        const int ready = ::poll(&pfd, 1, millisecondsUntil(deadline));
-        if (ready > 0)
-            return true;
-        if (ready == 0)
-            return false;
-        if (errno != EINTR)
-            return true;
-    }
-}
-
-// Spawns the child with its standard output and error on the given write ends.
-// Returns 0 or the spawn error number.
-int spawn(const ProcessSpec& job, int outFd, int errFd, bool ownGroup, pid_t& pid) {
+// Spawns the child, leading a process group of its own, with its standard
+// output and error on the given write ends. Returns 0 or the spawn error number.
+int spawn(const ProcessSpec& job, int outFd, int errFd, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     int rc = posix_spawn_file_actions_init(&actions);
@@ -121,16 +67,13 @@ int spawn(const ProcessSpec& job, int outFd, int errFd, bool ownGroup, pid_t& pi
     sigset_t all;
     sigemptyset(&empty);
     sigfillset(&all);
-    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-    if (ownGroup)
-        flags |= POSIX_SPAWN_SETPGROUP;
-    if (rc == 0)
-        rc = posix_spawnattr_setflags(&attr, flags);
+    rc = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                             POSIX_SPAWN_SETPGROUP);
     if (rc == 0)
         rc = posix_spawnattr_setsigmask(&attr, &empty);
     if (rc == 0)
         rc = posix_spawnattr_setsigdefault(&attr, &all);
-    if (rc == 0 && ownGroup)
+    if (rc == 0)
         rc = posix_spawnattr_setpgroup(&attr, 0);
     // dup2 onto 1 and 2 clears close-on-exec on the copies only.
     if (rc == 0)
@@ -151,94 +94,273 @@ int spawn(const ProcessSpec& job, int outFd, int errFd, bool ownGroup, pid_t& pi
     return rc;
 }
 
-// Collects one stream. The buffer grows by doubling and is cut to length once
-// at the end; resizing a QByteArray on every read costs more than the reads.
-struct Sink {
-    QByteArray* bytes;
-    qsizetype used = 0;
-    qsizetype populated = 0; // bytes from the start known to be backed by memory
+} // namespace
 
-    // Reads what is available; false at end-of-file or on an error.
-    bool readFrom(int fd) {
-        constexpr qsizetype minimumRoom = 64 * 1024;
-        if (bytes->size() - used < minimumRoom) {
-            bytes->resize(std::max<qsizetype>(2 * bytes->size(), used + minimumRoom));
-            populated = std::min(populated, used); // the block may have moved
-        }
-        prefault();
-        ssize_t got;
-        do {
-            got = ::read(fd, bytes->data() + used, size_t(bytes->size() - used));
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0)
-            return false;
-        used += got;
-        return true;
+// One child from spawn to completion. A QObject child of its runner, so the
+// runner's destruction abandons it: the destructor closes our ends and leaves
+// the child alone.
+class ProcessRunner::Run : public QObject {
+public:
+    Run(ProcessRunner* owner, ProcessSpec job, Completion completion)
+        : QObject(owner), owner_(owner), job_(std::move(job)), completion_(std::move(completion)) {
+        sinks_[0].decode = sinks_[1].decode = job_.decodeText;
     }
-    void finish() { bytes->resize(used); }
+
+    ~Run() override {
+        for (int i = 0; i < 2; ++i)
+            closeStream(i);
+        stopWatchingExit();
+        // Reap it if it is already gone; otherwise it is left running.
+        if (pid_ > 0 && !reaped_)
+            ::waitpid(pid_, nullptr, WNOHANG);
+        removeOwnedFile();
+    }
+
+    pid_t pid() const { return pid_; }
+
+    // Returns 0 or the errno-style reason the child could not be started.
+    int launch() {
+        Fd writeEnds[2];
+        for (int i = 0; i < (job_.mergeStreams ? 1 : 2); ++i) {
+            int fds[2];
+            if (::pipe2(fds, O_CLOEXEC) != 0)
+                return errno;
+            pipes_[i].reset(fds[0]);
+            writeEnds[i].reset(fds[1]);
+            // Fewer, larger reads; the kernel may refuse, which costs only speed.
+            ::fcntl(fds[0], F_SETPIPE_SZ, 1024 * 1024);
+        }
+        const int errFd = job_.mergeStreams ? writeEnds[0].get() : writeEnds[1].get();
+        if (const int rc = spawn(job_, writeEnds[0].get(), errFd, pid_); rc != 0) {
+            pid_ = 0;
+            return rc;
+        }
+        // Our copies of the write ends go now, or end-of-file never comes.
+        writeEnds[0].reset();
+        writeEnds[1].reset();
+
+        for (int i = 0; i < 2; ++i) {
+            if (pipes_[i].get() < 0)
+                continue;
+            ::fcntl(pipes_[i].get(), F_SETFL, ::fcntl(pipes_[i].get(), F_GETFL) | O_NONBLOCK);
+            notifiers_[i] = new QSocketNotifier(pipes_[i].get(), QSocketNotifier::Read, this);
+            connect(notifiers_[i], &QSocketNotifier::activated, this, [this, i] { onReadable(i); });
+        }
+        pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
+        if (pidfd_.get() >= 0) {
+            exitNotifier_ = new QSocketNotifier(pidfd_.get(), QSocketNotifier::Read, this);
+            connect(exitNotifier_, &QSocketNotifier::activated, this, [this] { onExit(); });
+        } else {
+            // A kernel without pidfds: look for the exit now and then instead.
+            exitPoll_ = new QTimer(this);
+            connect(exitPoll_, &QTimer::timeout, this, [this] { onExit(); });
+            exitPoll_->start(20);
+        }
+        if (job_.timeLimit) {
+            limit_ = new QTimer(this);
+            limit_->setSingleShot(true);
+            connect(limit_, &QTimer::timeout, this, [this] { endByLimit(Kind::timedOut); });
+            limit_->start(*job_.timeLimit);
+        }
+        return 0;
+    }
+
+    // Called by the runner for a run that could not start.
+    void failLaunch(int error) {
+        ProcessOutcome outcome;
+        outcome.launchError = error;
+        deliver(std::move(outcome));
+    }
+
+    // A script's background jobs ignore SIGINT, so SIGTERM follows it.
+    void interrupt(int signal) {
+        if (pid_ > 0) {
+            ::kill(-pid_, signal);
+            ::kill(-pid_, SIGTERM);
+            ::kill(-pid_, SIGCONT);
+        }
+    }
 
 private:
-    // A stream of many megabytes otherwise takes one page fault per 4 KiB as
-    // the pipe copies into fresh memory, which costs more than the copying.
-    // Backing the next window in one call keeps the faults in bulk, and never
-    // more than one window ahead of what was actually read.
-    void prefault() {
-#ifdef MADV_POPULATE_WRITE
-        constexpr qsizetype window = 2 * 1024 * 1024;
-        if (bytes->size() < window || used + window / 2 < populated)
-            return;
-        const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-        const uintptr_t base = reinterpret_cast<uintptr_t>(bytes->data());
-        const uintptr_t from =
-            (base + uintptr_t(std::max(populated, used)) + page - 1) & ~(page - 1);
-        const uintptr_t to =
-            (base + uintptr_t(std::min(bytes->size(), used + window))) & ~(page - 1);
-        if (to > from &&
-            ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) == 0)
-            populated = qsizetype(to - base);
-        else
-            populated = used + window; // not supported here: do not ask again for this window
-#endif
+    using Kind = ProcessOutcome::Kind;
+
+    void onReadable(int i) {
+        // Bounded per wake-up so that a flood never holds the event loop long.
+        constexpr qsizetype budget = 1024 * 1024;
+        for (qsizetype taken = 0; taken < budget && pipes_[i].get() >= 0;) {
+            const qsizetype got = sinks_[i].readFrom(pipes_[i].get());
+            if (got == -1)
+                break;
+            if (got <= 0) {
+                closeStream(i);
+                break;
+            }
+            taken += got;
+            if (job_.outputLimit && sinks_[0].total + sinks_[1].total > *job_.outputLimit) {
+                endByLimit(Kind::outputLimited);
+                return;
+            }
+        }
+        finishIfDone();
     }
+
+    void onExit() {
+        int raw = 0;
+        pid_t got;
+        do {
+            got = ::waitpid(pid_, &raw, WNOHANG);
+        } while (got < 0 && errno == EINTR);
+        if (got == 0)
+            return; // not yet
+        reaped_ = true;
+        waitStatus_ = raw;
+        stopWatchingExit();
+        if (limit_)
+            limit_->stop();
+        if (!ended_ && job_.exitGrace && streamsOpen()) {
+            auto* grace = new QTimer(this);
+            grace->setSingleShot(true);
+            connect(grace, &QTimer::timeout, this, [this] {
+                closeStream(0);
+                closeStream(1);
+                finishIfDone();
+            });
+            grace->start(*job_.exitGrace);
+        }
+        finishIfDone();
+    }
+
+    // The child and whatever stayed in its group go; a descendant that left
+    // the group may keep the pipe, so it is abandoned, not read.
+    void endByLimit(Kind kind) {
+        ended_ = kind;
+        if (limit_)
+            limit_->stop();
+        if (!reaped_) {
+            ::kill(-pid_, SIGKILL);
+            ::kill(pid_, SIGKILL);
+        }
+        closeStream(0);
+        closeStream(1);
+        finishIfDone();
+    }
+
+    bool streamsOpen() const { return pipes_[0].get() >= 0 || pipes_[1].get() >= 0; }
+
+    void closeStream(int i) {
+        // The notifier lets go of the descriptor before it is closed; it may
+        // be the sender of the signal being handled, so it is deleted later.
+        if (notifiers_[i]) {
+            notifiers_[i]->setEnabled(false);
+            notifiers_[i]->deleteLater();
+            notifiers_[i] = nullptr;
+        }
+        pipes_[i].reset();
+    }
+
+    void stopWatchingExit() {
+        if (exitNotifier_) {
+            exitNotifier_->setEnabled(false);
+            exitNotifier_->deleteLater();
+            exitNotifier_ = nullptr;
+        }
+        if (exitPoll_)
+            exitPoll_->stop();
+        pidfd_.reset();
+    }
+
+    void finishIfDone() {
+        if (!reaped_ || streamsOpen() || delivered_)
+            return;
+        ProcessOutcome outcome;
+        if (ended_) {
+            outcome.kind = *ended_;
+            outcome.status = SIGKILL;
+        } else {
+            const bool signalled = WIFSIGNALED(waitStatus_);
+            outcome.kind = signalled ? Kind::signalled : Kind::exited;
+            outcome.status = signalled ? WTERMSIG(waitStatus_) : WEXITSTATUS(waitStatus_);
+            if (job_.decodeText) {
+                outcome.outputText = sinks_[0].takeText();
+                outcome.errorText = sinks_[1].takeText();
+            } else {
+                outcome.standardOutput = sinks_[0].takeBytes();
+                outcome.standardError = sinks_[1].takeBytes();
+            }
+        }
+        deliver(std::move(outcome));
+    }
+
+    // The completion goes through the runner's event queue, so it is never
+    // called inside start() or a notifier of ours, and is dropped with the
+    // runner.
+    void deliver(ProcessOutcome outcome) {
+        delivered_ = true;
+        removeOwnedFile();
+        std::erase(owner_->runs_, this);
+        QMetaObject::invokeMethod(
+            owner_,
+            [completion = std::move(completion_), outcome = std::move(outcome)]() mutable {
+                completion(std::move(outcome));
+            },
+            Qt::QueuedConnection);
+        deleteLater();
+    }
+
+    void removeOwnedFile() {
+        if (!job_.ownedFile.empty())
+            ::unlink(job_.ownedFile.c_str());
+        job_.ownedFile.clear();
+    }
+
+    ProcessRunner* owner_;
+    ProcessSpec job_;
+    Completion completion_;
+    pid_t pid_ = 0;
+    bool reaped_ = false;
+    bool delivered_ = false;
+    int waitStatus_ = 0;
+    std::optional<Kind> ended_;
+    Fd pipes_[2];
+    OutputSink sinks_[2];
+    QSocketNotifier* notifiers_[2] = {nullptr, nullptr};
+    Fd pidfd_;
+    QSocketNotifier* exitNotifier_ = nullptr;
+    QTimer* exitPoll_ = nullptr;
+    QTimer* limit_ = nullptr;
 };
 
-// Reads every given descriptor until all reach end-of-file, or the deadline
-// passes. Returns false on the deadline.
-bool drain(Fd* fds[2], Sink sinks[2], int count, std::optional<Clock::time_point> deadline) {
-    int open = count;
-    while (open > 0) {
-        pollfd pfds[2];
-        int map[2];
-        int n = 0;
-        for (int i = 0; i < count; ++i) {
-            if (fds[i]->get() >= 0) {
-                pfds[n] = {fds[i]->get(), POLLIN, 0};
-                map[n++] = i;
-            }
-        }
-        const int timeout = deadline ? millisecondsUntil(*deadline) : -1;
-        const int ready = ::poll(pfds, static_cast<nfds_t>(n), timeout);
-        if (ready == 0)
-            return false;
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return true; // cannot wait any more; take what has arrived
-        }
-        for (int k = 0; k < n; ++k) {
-            if (pfds[k].revents == 0)
-                continue;
-            const int i = map[k];
-            if (!sinks[i].readFrom(fds[i]->get())) {
-                fds[i]->reset();
-                --open;
-            }
-        }
-    }
-    return true;
+ProcessRunner::ProcessRunner() = default;
+
+ProcessRunner::~ProcessRunner() {
+    // The runs go with our children; nothing may call back into us meanwhile.
+    runs_.clear();
 }
 
-} // namespace
+void ProcessRunner::start(ProcessSpec job, Completion completion) {
+    auto* run = new Run(this, std::move(job), std::move(completion));
+    runs_.push_back(run);
+    if (const int rc = run->launch(); rc != 0)
+        run->failLaunch(rc);
+}
+
+ProcessOutcome ProcessRunner::runToEnd(ProcessSpec job) {
+    QEventLoop loop;
+    ProcessOutcome outcome;
+    start(std::move(job), [&](ProcessOutcome o) {
+        outcome = std::move(o);
+        loop.quit();
+    });
+    loop.exec();
+    return outcome;
+}
+
+void ProcessRunner::interrupt(int signal) {
+    for (Run* run : std::exchange(runs_, {})) {
+        run->interrupt(signal);
+        delete run;
+    }
+}
 
 std::vector<std::string> currentEnvironment() {
     std::vector<std::string> env;
@@ -249,55 +371,4 @@ std::vector<std::string> currentEnvironment() {
 
 QString systemErrorText(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
-}
-
-ProcessOutcome runProcess(const ProcessSpec& job) {
-    ProcessOutcome outcome;
-    Pipe out;
-    Pipe err;
-    int rc = out.open();
-    if (rc == 0 && !job.mergeStreams)
-        rc = err.open();
-    if (rc != 0) {
-        outcome.launchError = rc;
-        return outcome;
-    }
-
-    const bool limited = job.timeLimit.has_value();
-    pid_t pid = 0;
-    rc = spawn(job, out.write.get(), job.mergeStreams ? out.write.get() : err.write.get(), limited,
-               pid);
-    // Our copies of the write ends must go, or end-of-file never comes.
-    out.write.reset();
-    err.write.reset();
-    if (rc != 0) {
-        outcome.launchError = rc;
-        return outcome;
-    }
-
-    std::optional<Clock::time_point> deadline;
-    if (limited)
-        deadline = Clock::now() + *job.timeLimit;
-
-    Fd* fds[2] = {&out.read, &err.read};
-    Sink sinks[2] = {{&outcome.standardOutput}, {&outcome.standardError}};
-    bool finished = drain(fds, sinks, job.mergeStreams ? 1 : 2, deadline);
-    sinks[0].finish();
-    sinks[1].finish();
-    if (finished && deadline)
-        finished = exitsBefore(pid, *deadline);
-    if (!finished) {
-        // The child and whatever it started in its group go; a descendant that
-        // left the group may keep the pipe, so it is abandoned, not read.
-        ::kill(-pid, SIGKILL);
-        ::kill(pid, SIGKILL);
-        out.read.reset();
-        err.read.reset();
-        waitForExit(pid);
-        outcome.kind = ProcessOutcome::Kind::timedOut;
-        outcome.status = SIGKILL;
-        return outcome;
-    }
-    decodeWaitStatus(waitForExit(pid), outcome);
-    return outcome;
 }

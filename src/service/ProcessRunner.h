@@ -1,14 +1,23 @@
-// ProcessRunner: spawns one child with posix_spawn, drains its output pipes to
-// end-of-file and reaps it. Blocking: call it on a background thread only.
+// ProcessRunner: starts children with posix_spawn and follows them from the
+// calling thread's event loop until their output ends and they are reaped.
+//
+// Create and use it on one thread that runs a Qt event loop (the main thread):
+// the output pipes and a pidfd of each child are watched with QSocketNotifier,
+// the limits are QTimers, and every completion is called on that thread, once,
+// from the event loop (never inside `start`). Destroying the runner abandons
+// every run still going: our pipe ends are closed, the child is left alone,
+// and its completion is never called. Nothing of a run outlives the runner.
 //
 // Every descriptor it makes is close-on-exec, so concurrent runs never inherit
-// each other's pipes. The child starts with an empty signal mask and default
-// signal dispositions, the given environment (or the caller's), the caller's
-// working directory and standard input.
+// each other's pipes. The child leads a process group of its own and starts
+// with an empty signal mask and default dispositions, the given environment,
+// the caller's working directory and standard input.
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,28 +27,61 @@ struct ProcessSpec {
     std::vector<std::string> arguments;   // argv[1..]; argv[0] is `program`
     std::vector<std::string> environment; // "NAME=value" entries, passed whole
     bool mergeStreams = false;            // one pipe for standard output and error
-    // When set, a child still running after this long is killed with its
-    // process group, the pipes are abandoned and the run ends as TimedOut.
-    std::optional<std::chrono::milliseconds> timeLimit;
+    bool decodeText = false;              // deliver outputText/errorText, not bytes
+    // A child still running after this long is killed with its process group,
+    // the pipes are abandoned and the run ends as timedOut.
+    std::optional<std::chrono::milliseconds> timeLimit{};
+    // Once the child has exited, end-of-file is awaited at most this long;
+    // then what was read is delivered with its status and the pipes abandoned.
+    std::optional<std::chrono::milliseconds> exitGrace{};
+    // Both streams together past this many bytes end the run like the time
+    // limit, as outputLimited.
+    std::optional<qsizetype> outputLimit{};
+    // A file of this run (the installer it executes): removed when the run
+    // ends, is abandoned or interrupted.
+    std::string ownedFile{};
 };
 
 struct ProcessOutcome {
-    enum class Kind { exited, signalled, launchFailed, timedOut };
+    enum class Kind { exited, signalled, launchFailed, timedOut, outputLimited };
     Kind kind = Kind::launchFailed;
-    int status = 0;      // exit code, or signal number for `signalled`
+    int status = 0;      // exit code, signal number, or SIGKILL when a limit ended it
     int launchError = 0; // errno-style code for `launchFailed`
     QByteArray standardOutput;
     QByteArray standardError; // empty when mergeStreams is set
+    // With decodeText, the streams as strict UTF-8 instead of bytes; a stream
+    // holding any invalid sequence gives the empty text.
+    QString outputText;
+    QString errorText;
+};
 
-    // The status a CommandResult reports: exit code or signal number.
-    int terminationStatus() const { return status; }
+class ProcessRunner : public QObject {
+public:
+    using Completion = std::function<void(ProcessOutcome)>;
+
+    ProcessRunner();
+    ~ProcessRunner() override;
+
+    // Starts the child and returns at once.
+    void start(ProcessSpec job, Completion completion);
+
+    // Starts the child and runs a local event loop until it is done.
+    ProcessOutcome runToEnd(ProcessSpec job);
+
+    // For a command-line front end that got SIGINT or SIGTERM and exits next:
+    // sends `signal`, then SIGTERM and SIGCONT (in case the group was stopped)
+    // to every run's process group, removes their owned files and abandons
+    // the runs.
+    void interrupt(int signal);
+
+private:
+    class Run;
+    friend class Run;
+    std::vector<Run*> runs_; // each also a QObject child, so it dies with us
 };
 
 // A copy of the calling process's environment, taken now.
 std::vector<std::string> currentEnvironment();
-
-// Runs the child to completion (or to its time limit) and returns what it did.
-ProcessOutcome runProcess(const ProcessSpec& job);
 
 // The system's description of an errno-style code, as user-facing text.
 QString systemErrorText(int code);

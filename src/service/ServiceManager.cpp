@@ -5,7 +5,6 @@
 #include "ProcessRunner.h"
 #include "ServiceTexts.h"
 #include "core/TextRules.h"
-#include "platform/MainQueue.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -61,28 +60,21 @@ bool isExecutableFile(const QString& path) {
            ::access(native.constData(), X_OK) == 0;
 }
 
-CommandResult runControlScript(const QString& script, const QString& command,
-                               std::vector<std::string> environment,
-                               std::optional<std::chrono::milliseconds> timeLimit) {
-    if (!isExecutableFile(script))
-        return {QString(), ServiceTexts::scriptMissing, 127};
-    ProcessSpec job;
-    job.program = "/bin/bash";
-    job.arguments = {QFile::encodeName(script).toStdString(), command.toStdString()};
-    job.environment = std::move(environment);
-    job.timeLimit = timeLimit;
-    const ProcessOutcome outcome = runProcess(job);
+// A status report past this size can only be a fault; it ends like a hung one.
+constexpr qsizetype kStatusOutputLimit = 16 * 1024 * 1024;
+
+CommandResult commandResult(const ProcessOutcome& outcome) {
     switch (outcome.kind) {
     case ProcessOutcome::Kind::launchFailed:
         return {QString(), systemErrorText(outcome.launchError), 126};
     case ProcessOutcome::Kind::timedOut:
+    case ProcessOutcome::Kind::outputLimited:
         return {QString(), ServiceTexts::statusTimedOut, outcome.status};
     case ProcessOutcome::Kind::exited:
     case ProcessOutcome::Kind::signalled:
         break;
     }
-    return {text::decodeUtf8OrEmpty(outcome.standardOutput),
-            text::decodeUtf8OrEmpty(outcome.standardError), outcome.status};
+    return {outcome.outputText, outcome.errorText, outcome.status};
 }
 
 } // namespace
@@ -90,11 +82,10 @@ CommandResult runControlScript(const QString& script, const QString& command,
 ServiceManager::ServiceManager() : ServiceManager(QDir::homePath()) {}
 
 ServiceManager::ServiceManager(QString home, std::chrono::milliseconds downloadTimeout)
-    : home_(std::move(home)), downloadTimeout_(downloadTimeout), mainQueue_(MainQueue::create()) {}
+    : home_(std::move(home)), downloadTimeout_(downloadTimeout),
+      runner_(std::make_unique<ProcessRunner>()) {}
 
-ServiceManager::~ServiceManager() {
-    mainQueue_->close();
-}
+ServiceManager::~ServiceManager() = default;
 
 QString ServiceManager::serviceRootPath() const {
     const QString override = text::trimmed(qEnvironmentVariable(qPrintable(kRootOverride)));
@@ -122,16 +113,29 @@ bool ServiceManager::hasPairing() const {
 
 void ServiceManager::run(const QString& command,
                          std::function<void(const CommandResult&)> completion) {
-    std::optional<std::chrono::milliseconds> limit;
-    if (command == u"status")
-        limit = statusTimeLimit_;
-    runInBackground([queue = mainQueue_, script = controlScriptPath(), command,
-                     environment = currentEnvironment(), limit,
-                     completion = std::move(completion)]() mutable {
-        CommandResult result = runControlScript(script, command, std::move(environment), limit);
-        queue->post([completion = std::move(completion), result = std::move(result)] {
-            completion(result);
-        });
+    const QString script = controlScriptPath();
+    if (!isExecutableFile(script)) {
+        // Never inside run(): callers finish their own bookkeeping first.
+        QMetaObject::invokeMethod(
+            runner_.get(),
+            [completion = std::move(completion)] {
+                completion({QString(), ServiceTexts::scriptMissing, 127});
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    ProcessSpec job;
+    job.program = "/bin/bash";
+    job.arguments = {QFile::encodeName(script).toStdString(), command.toStdString()};
+    job.environment = currentEnvironment();
+    job.decodeText = true;
+    if (command == u"status") {
+        job.timeLimit = statusTimeLimit_;
+        job.exitGrace = statusExitGrace_;
+        job.outputLimit = kStatusOutputLimit;
+    }
+    runner_->start(std::move(job), [completion = std::move(completion)](ProcessOutcome outcome) {
+        completion(commandResult(outcome));
     });
 }
 
@@ -144,6 +148,6 @@ void ServiceManager::status(std::function<void(const ServiceSnapshot&)> completi
 void ServiceManager::installAndEnroll(const QString& hubURL, const QString& pairCode,
                                       std::function<void(const QString&)> progress,
                                       std::function<void(const CommandResult&)> completion) {
-    Enrollment::start(mainQueue_, hubURL, pairCode, downloadTimeout_, std::move(progress),
+    Enrollment::start(*runner_, hubURL, pairCode, downloadTimeout_, std::move(progress),
                       std::move(completion));
 }

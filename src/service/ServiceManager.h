@@ -5,10 +5,12 @@
 // Call every operation on the main thread; completions always arrive on the
 // main thread, exactly once (except the synchronous rejection of an unusable
 // hub address, which completes before installAndEnroll returns). Runs are
-// independent: a script that never exits holds only its own thread.
+// independent and followed by the main loop: a script that never exits holds
+// nothing but its own pipes.
 //
 // The manager keeps no state between calls apart from the home directory it
-// took at construction. Destroying it drops every completion still pending.
+// took at construction. Destroying it abandons every run still going (the
+// scripts are left running) and drops every completion still pending.
 #pragma once
 
 #include "ServiceControl.h"
@@ -19,7 +21,7 @@
 #include <functional>
 #include <memory>
 
-class MainQueue;
+class ProcessRunner;
 
 class ServiceManager final : public ServiceControl {
 public:
@@ -62,11 +64,17 @@ public:
     void setStatusTimeLimit(std::chrono::milliseconds limit) { statusTimeLimit_ = limit; }
     std::chrono::milliseconds statusTimeLimit() const { return statusTimeLimit_; }
 
-    std::shared_ptr<MainQueue> mainQueue() const { return mainQueue_; }
+    // Once a "status" script has exited, a descendant holding its output
+    // open delays the report at most this long (default 5 s).
+    void setStatusExitGrace(std::chrono::milliseconds grace) { statusExitGrace_ = grace; }
+
+    // The one runner of every run this manager makes.
+    ProcessRunner& runner() const { return *runner_; }
 
 private:
     QString home_;
     std::chrono::milliseconds downloadTimeout_;
     std::chrono::milliseconds statusTimeLimit_ = std::chrono::seconds(60);
-    std::shared_ptr<MainQueue> mainQueue_;
+    std::chrono::milliseconds statusExitGrace_ = std::chrono::seconds(5);
+    std::unique_ptr<ProcessRunner> runner_;
 };

@@ -1,57 +1,41 @@
-// A temporary service root with a control script written by the test, and
-// KORVAN_APP_SUPPORT_DIR pointed at it for the test's lifetime.
+// TestServiceRoot: a temporary service root, $KORVAN_APP_SUPPORT_DIR for the
+// object's life (then restored), and the one writer of bash scripts.
 #pragma once
 
-#include <QByteArray>
+#include <QAnyStringView>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QtGlobal>
 
 class TestServiceRoot {
 public:
-    TestServiceRoot() {
+    TestServiceRoot() : previous_(qgetenv(kName)), hadPrevious_(qEnvironmentVariableIsSet(kName)) {
         QDir(dir_.path()).mkpath(QStringLiteral("scripts"));
-        previous_ = qgetenv("KORVAN_APP_SUPPORT_DIR");
-        hadPrevious_ = qEnvironmentVariableIsSet("KORVAN_APP_SUPPORT_DIR");
-        qputenv("KORVAN_APP_SUPPORT_DIR", QFile::encodeName(dir_.path()));
+        qputenv(kName, QFile::encodeName(dir_.path()));
     }
-    ~TestServiceRoot() {
-        if (hadPrevious_)
-            qputenv("KORVAN_APP_SUPPORT_DIR", previous_);
-        else
-            qunsetenv("KORVAN_APP_SUPPORT_DIR");
-    }
-    TestServiceRoot(const TestServiceRoot&) = delete;
-    TestServiceRoot& operator=(const TestServiceRoot&) = delete;
+    ~TestServiceRoot() { hadPrevious_ ? qputenv(kName, previous_) : qunsetenv(kName); }
 
     QString path() const { return dir_.path(); }
-    QString scriptPath() const {
-        return path() + QStringLiteral("/scripts/korvan-service-control.sh");
+    QString scriptPath() const { return path() + u"/scripts/korvan-service-control.sh"; }
+    // The control script, or given `file` any script.
+    void writeScript(const QByteArray& body, bool executable = true, QString file = {}) const {
+        file = file.isEmpty() ? scriptPath() : file;
+        writeFile(file, "#!/bin/bash\n" + body);
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner |
+                                        (executable ? QFile::ExeOwner : QFile::Permissions()));
     }
-
-    // Writes the control script; `body` follows a bash shebang line.
-    void writeScript(const QByteArray& body, bool executable = true) const {
-        writeFile(scriptPath(), "#!/bin/bash\n" + body);
-        QFile::setPermissions(scriptPath(),
-                              executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                         : QFile::ReadOwner | QFile::WriteOwner);
-    }
-
     void writeFile(const QString& file, const QByteArray& bytes) const {
         QFile f(file);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
             qFatal("cannot write %s", qPrintable(file));
-        f.write(bytes);
     }
-
-    QByteArray readFile(const QString& relative) const {
-        QFile f(path() + u'/' + relative);
+    QByteArray readFile(QAnyStringView relative) const {
+        QFile f(path() + u'/' + relative.toString());
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
 private:
+    static constexpr const char* kName = "KORVAN_APP_SUPPORT_DIR";
     QTemporaryDir dir_;
     QByteArray previous_;
-    bool hadPrevious_ = false;
+    bool hadPrevious_;
 };
