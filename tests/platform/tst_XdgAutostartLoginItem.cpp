@@ -54,7 +54,7 @@ private Q_SLOTS:
         QTest::newRow("on in GNOME") << sh + "X-GNOME-Autostart-enabled=true\n"
                                      << LoginItemStatus::enabled;
         QTest::newRow("escaped quote and space in Exec")
-            << QByteArray("[Desktop Entry]\nExec=\"/nonexistent/a\\\\\"b\\sc\" x\n")
+            << QByteArray("[Desktop Entry]\nExec=\"/bin/s\\\"h\\sx\"\n") // "/bin/s"h x"
             << LoginItemStatus::notFound;
         QTest::newRow("unknown program")
             << QByteArray("[Desktop Entry]\nExec=korvan-nope\n") << LoginItemStatus::notFound;
