@@ -26,17 +26,33 @@ bool isPaired(QStringView text) {
     return keys.hostId && keys.token;
 }
 
-bool isPairedAt(const QString& path) {
+Reading read(const QString& path) {
+    Reading reading;
     QFile file(path);
     // QFile opens a directory without complaint on Linux; reading it then
-    // fails, which lands in the same "not paired" answer below.
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+    // fails, which lands in `unreadable` below.
+    if (!file.open(QIODevice::ReadOnly)) {
+        reading.found = file.exists() ? Reading::Found::unreadable : Reading::Found::absent;
+        return reading;
+    }
     const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
+    if (file.error() != QFileDevice::NoError) {
+        reading.found = Reading::Found::unreadable;
+        return reading;
+    }
     const auto decoded = text::decodeUtf8(bytes);
-    return decoded && isPaired(*decoded);
+    if (!decoded) {
+        reading.found = Reading::Found::notUtf8;
+        return reading;
+    }
+    reading.found = Reading::Found::text;
+    reading.keys = keysIn(*decoded);
+    reading.crLfLineEnds = decoded->contains(QStringLiteral("\r\n"));
+    return reading;
+}
+
+bool isPairedAt(const QString& path) {
+    return read(path).isPaired();
 }
 
 } // namespace PairingFile
