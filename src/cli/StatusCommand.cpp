@@ -1,9 +1,8 @@
-#include "CliCommands.h"
+#include "Commands.h"
 
 #include "app/StatusText.h"
 #include "service/ServiceManager.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -38,20 +37,16 @@ QString textLines(const ServiceSnapshot& s) {
 
 } // namespace
 
-int statusCommand(ServiceManager& manager, const QStringList& args) {
-    const bool json = args == QStringList{QStringLiteral("--json")};
-    if (!args.isEmpty() && !json) {
-        printUsage(true);
-        return 2;
-    }
+int statusCommand(Invocation& call) {
     QEventLoop loop;
     ServiceSnapshot snapshot;
-    manager.status([&](const ServiceSnapshot& s) {
+    call.manager.status([&](const ServiceSnapshot& s) {
         snapshot = s;
         loop.quit();
     });
     loop.exec();
-    writeOut(json ? jsonLine(snapshot, manager) : textLines(snapshot));
+    call.streams.out(call.options.has(QStringLiteral("--json")) ? jsonLine(snapshot, call.manager)
+                                                                : textLines(snapshot));
     return 0;
 }
 
