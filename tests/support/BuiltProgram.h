@@ -1,12 +1,10 @@
-// BuiltProgram: one way to run a program this build made, as a user or a
-// script would: arguments, environment, where its output goes, a deadline.
-// The test's event loop keeps running meanwhile, so a loopback server in the
-// same test still answers.
+// BuiltProgram: one way to run a program this build made (or a shell that execs it) as
+// a user would: arguments, environment, a deadline, both streams, the exit status.
+// The test's event loop runs meanwhile, so a loopback server in the test answers.
 #pragma once
 
 #include <QProcess>
 #include <QTest>
-#include <unistd.h>
 
 struct BuiltProgram {
     struct Result {
@@ -15,25 +13,17 @@ struct BuiltProgram {
     };
     QString path;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    QString stdoutFile = {}, stderrFile = {}; // instead of the test ("/dev/full"); "-": closed
     int deadlineMs = 30000;
 
     Result run(const QStringList& arguments) const {
         QProcess p;
         p.setProcessEnvironment(environment);
-        p.setStandardOutputFile(stdoutFile.size() > 1 ? stdoutFile : QString());
-        p.setStandardErrorFile(stderrFile.size() > 1 ? stderrFile : QString());
-        p.setChildProcessModifier(
-            [this] { ::close(stdoutFile == u"-" ? 1 : -1), ::close(stderrFile == u"-" ? 2 : -1); });
         p.start(path, arguments);
         if (p.waitForStarted() &&
             !QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, deadlineMs))
             p.kill();
         p.waitForFinished();
-        const bool ended =
-            p.error() != QProcess::FailedToStart && p.exitStatus() == QProcess::NormalExit;
-        return {ended ? p.exitCode() : -1,
-                stdoutFile.isEmpty() ? p.readAllStandardOutput() : QByteArray(),
-                stderrFile.isEmpty() ? p.readAllStandardError() : QByteArray()};
+        const int status = p.error() == QProcess::UnknownError ? p.exitCode() : -1;
+        return {status, p.readAllStandardOutput(), p.readAllStandardError()};
     }
 };
