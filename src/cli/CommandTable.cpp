@@ -4,6 +4,7 @@
 #include "service/ServiceManager.h"
 
 #include <QList>
+#include <algorithm>
 
 namespace cli {
 
