@@ -45,6 +45,9 @@ void StandardStreams::close(Stream& stream) {
     // Linux releases the descriptor even when close() reports EINTR.
     if (::close(stream.fd) != 0 && errno != EINTR && stream.error == 0)
         stream.error = errno;
+    // Hold the number, so that a file opened while the process winds down
+    // cannot receive a late library warning meant for the terminal.
+    ::open("/dev/null", O_WRONLY | O_CLOEXEC);
 }
 
 int StandardStreams::finish(int status) {
