@@ -159,7 +159,7 @@ private Q_SLOTS:
               "unknown tray host: dbus-send failed: Error; no X display", 1);
         check("no dbus-send", "rm bin/dbus-send",
               "unknown tray host: dbus-send not found; no X display", 1);
-        check("no session bus", "unset DBUS_SESSION_BUS_ADDRESS",
+        check("no session bus", "unset DBUS_SESSION_BUS_ADDRESS; export XDG_RUNTIME_DIR=$M",
               "missing tray host: no session bus; no X display", 1);
         check("default root", "export KORVAN_APP_SUPPORT_DIR=$' \\t\\n'",
               "missing service root: " + lib +
