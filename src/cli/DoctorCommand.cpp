@@ -1,20 +1,18 @@
 // korvanctl doctor: one line per thing a running controller depends on, each
 // with a verdict word first so that scripts can grep for it. Values from the
 // pairing file are never printed, only which keys are there.
-#include "CliCommands.h"
+#include "Commands.h"
 
+#include "core/TextRules.h"
 #include "platform/XdgAutostartLoginItem.h"
-#include "service/PairingFile.h"
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
-#include "core/TextRules.h"
+#include "service/ServiceRoot.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QStandardPaths>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace cli {
 
@@ -45,8 +43,8 @@ struct Check {
     QString text;
 };
 
-void print(const Check& check) {
-    writeOut(verdictWord(check.verdict).leftJustified(8) + check.text + u'\n');
+QString lineFor(const Check& check) {
+    return verdictWord(check.verdict).leftJustified(8) + check.text + u'\n';
 }
 
 // A desktop helper that hangs (a bus that does not answer) must not hang
@@ -92,16 +90,15 @@ QString whyItFailed(const QString& tool, const ProcessOutcome& outcome) {
     return tool + QStringLiteral(" failed") + (said.isEmpty() ? QString() : u": " + said);
 }
 
-Check serviceRoot(const ServiceManager& manager) {
-    const bool fromEnvironment =
-        !text::trimmed(qEnvironmentVariable("KORVAN_APP_SUPPORT_DIR")).isEmpty();
-    const QString root = manager.serviceRootPath();
-    const QString source = fromEnvironment ? QStringLiteral("from KORVAN_APP_SUPPORT_DIR")
-                                           : QStringLiteral("the default; KORVAN_APP_SUPPORT_DIR "
-                                                            "is not set");
+Check serviceRoot(const ServiceRoot& root) {
+    const QLatin1StringView variable(ServiceRoot::variable);
+    const QString source =
+        root.isFromEnvironment()
+            ? QString(QStringLiteral("from ") + variable)
+            : QString(QStringLiteral("the default; ") + variable + QStringLiteral(" is not set"));
     const QString text =
-        QStringLiteral("service root: ") + root + QStringLiteral(" (") + source + u')';
-    const QFileInfo info(root);
+        QStringLiteral("service root: ") + root.path() + QStringLiteral(" (") + source + u')';
+    const QFileInfo info(root.path());
     if (!info.exists())
         return {Verdict::missing, text + QStringLiteral(", does not exist")};
     if (!info.isDir())
@@ -109,46 +106,42 @@ Check serviceRoot(const ServiceManager& manager) {
     return {Verdict::ok, text};
 }
 
-Check controlScript(const ServiceManager& manager) {
-    // The same test the runner makes before every run.
-    const QString path = manager.controlScriptPath();
-    const QByteArray native = QFile::encodeName(path);
-    const QString text = QStringLiteral("control script: ") + path;
-    struct stat st {};
-    if (::stat(native.constData(), &st) != 0)
+Check controlScript(const ServiceRoot& root) {
+    const QString text = QStringLiteral("control script: ") + root.controlScriptPath();
+    switch (root.checkControlScript()) {
+    case ServiceRoot::Script::missing:
         return {Verdict::missing, text + QStringLiteral(" not found")};
-    if (!S_ISREG(st.st_mode))
+    case ServiceRoot::Script::notRegularFile:
         return {Verdict::fail, text + QStringLiteral(" is not a regular file")};
-    if (::access(native.constData(), X_OK) != 0)
+    case ServiceRoot::Script::notExecutable:
         return {Verdict::fail, text + QStringLiteral(" is not executable")};
+    case ServiceRoot::Script::executable:
+        break;
+    }
     return {Verdict::ok, text + QStringLiteral(" is executable")};
 }
 
-Check pairingFile(const ServiceManager& manager) {
-    const QString path = manager.pairingFilePath();
-    const QString text = QStringLiteral("pairing file: ") + path;
+Check pairingFile(const ServiceRoot& root) {
+    const QString text = QStringLiteral("pairing file: ") + root.pairingFilePath();
     // The tray's own reading, so that a FIFO or a link to a device cannot
     // hang or exhaust doctor either; it names what it found instead.
-    const PairingFile::Reading reading = PairingFile::read(path);
+    const PairingFile::Reading reading = root.readPairingFile();
     if (reading.kind == PairingFile::Reading::Kind::missing)
         return {Verdict::missing, text + QStringLiteral(" not found; the machine is not paired")};
     if (reading.kind != PairingFile::Reading::Kind::text)
         return {Verdict::fail, text + u' ' + PairingFile::problem(reading.kind)};
-    const std::optional<QString> decoded = reading.text;
-
-    const PairingFile::Keys keys = PairingFile::keysIn(*decoded);
-    if (keys.hostId && keys.token)
+    if (reading.isPaired())
         return {Verdict::ok, text + QStringLiteral(" names KORVAN_AGENT_HOST_ID and "
                                                    "KORVAN_AGENT_TOKEN")};
     QStringList lacking;
-    if (!keys.hostId)
+    if (!reading.keys.hostId)
         lacking << QString::fromUtf16(PairingFile::hostIdKey);
-    if (!keys.token)
+    if (!reading.keys.token)
         lacking << QString::fromUtf16(PairingFile::tokenKey);
     QString line = text + QStringLiteral(" lacks ") + lacking.join(QStringLiteral(" and "));
     // An editor that saved CR LF line ends turns the file into one line,
     // which reads as unpaired however right it looks on screen.
-    if (decoded->contains(QStringLiteral("\r\n")))
+    if (reading.crLfLineEnds)
         line += QStringLiteral(" (its lines end in CR LF; only a line feed ends a line)");
     return {Verdict::missing, line};
 }
@@ -276,18 +269,15 @@ Check linkHandler(ProcessRunner& runner) {
 
 } // namespace
 
-int doctorCommand(ServiceManager& manager, const QStringList& args) {
-    if (!args.isEmpty()) {
-        printUsage(true);
-        return 2;
-    }
-    const Check root = serviceRoot(manager);
-    const Check script = controlScript(manager);
-    const Check pairing = pairingFile(manager);
-    const Check tray = trayHost(manager.runner());
-    for (const Check& check :
-         {root, script, pairing, tray, loginItem(), linkHandler(manager.runner())})
-        print(check);
+int doctorCommand(Invocation& call) {
+    const ServiceRoot root = call.manager.serviceRoot();
+    ProcessRunner& runner = call.manager.runner();
+    const Check place = serviceRoot(root);
+    const Check script = controlScript(root);
+    const Check pairing = pairingFile(root);
+    const Check tray = trayHost(runner);
+    for (const Check& check : {place, script, pairing, tray, loginItem(), linkHandler(runner)})
+        call.streams.out(lineFor(check));
     // Start-at-login and link routing are conveniences; the controller runs
     // without them.
     const bool ready = script.verdict == Verdict::ok && pairing.verdict == Verdict::ok &&

@@ -10,11 +10,10 @@
 // `openMetricsStatus` is korvanctl's command and runs on the main thread.
 #pragma once
 
+#include "Commands.h"
 #include "core/ServiceSnapshot.h"
 
 #include <QString>
-
-class ServiceManager;
 
 namespace cli {
 
@@ -32,6 +31,6 @@ QString bytesFromKB(qint64 kb);
 
 // Runs one status query and prints its exposition, or with a non-empty
 // `outputPath` replaces that file atomically. 0, or 74 when writing failed.
-int openMetricsStatus(ServiceManager& manager, const QString& outputPath);
+int openMetricsStatus(Invocation& call, const QString& outputPath);
 
 } // namespace cli

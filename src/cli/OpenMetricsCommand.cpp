@@ -1,4 +1,3 @@
-#include "CliCommands.h"
 #include "OpenMetrics.h"
 
 #include "service/ServiceManager.h"
@@ -6,7 +5,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <cstdio>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -27,16 +25,9 @@ QString currentUserName() {
     return QString::number(uid);
 }
 
-int failed(const QString& what) {
-    writeErr(QStringLiteral("korvanctl: ") + what + u'\n');
+int failed(StandardStreams& streams, const QString& what) {
+    streams.err(QStringLiteral("korvanctl: ") + what + u'\n');
     return kWriteFailed;
-}
-
-int writeToStandardOutput(const QByteArray& bytes) {
-    const auto size = static_cast<std::size_t>(bytes.size());
-    if (std::fwrite(bytes.constData(), 1, size, stdout) != size || std::fflush(stdout) != 0)
-        return failed(QStringLiteral("cannot write to standard output"));
-    return 0;
 }
 
 // QSaveFile writes the data into an unnamed file in the target's folder and
@@ -49,21 +40,23 @@ int writeToStandardOutput(const QByteArray& bytes) {
 // in ".prom" too. QSaveFile also follows a symbolic link to its target, which
 // in a folder shared with other users could turn our write onto any file of
 // ours. Both are refused.
-int writeAtomically(const QString& path, const QByteArray& bytes) {
+int writeAtomically(StandardStreams& streams, const QString& path, const QByteArray& bytes) {
     const QFileInfo info(path);
     if (info.isSymLink())
-        return failed(QStringLiteral("refusing to write through the symbolic link ") + path);
+        return failed(streams,
+                      QStringLiteral("refusing to write through the symbolic link ") + path);
     if (info.fileName().contains(u"XXXXXX"))
-        return failed(QStringLiteral("refusing a file name with six X in a row: ") + path);
+        return failed(streams, QStringLiteral("refusing a file name with six X in a row: ") + path);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return failed(QStringLiteral("cannot write ") + path + u": " + file.errorString());
+        return failed(streams, QStringLiteral("cannot write ") + path + u": " + file.errorString());
     return 0;
 }
 
 } // namespace
 
-int openMetricsStatus(ServiceManager& manager, const QString& outputPath) {
+int openMetricsStatus(Invocation& call, const QString& outputPath) {
+    ServiceManager& manager = call.manager;
     QEventLoop loop;
     CommandResult result;
     manager.run(QStringLiteral("status"), [&](const CommandResult& r) {
@@ -73,8 +66,12 @@ int openMetricsStatus(ServiceManager& manager, const QString& outputPath) {
     loop.exec();
     const StatusMetrics metrics{ServiceSnapshot::parse(result.output), manager.hasPairing(),
                                 result.status, currentUserName()};
-    const QByteArray bytes = openMetricsText(metrics).toUtf8();
-    return outputPath.isEmpty() ? writeToStandardOutput(bytes) : writeAtomically(outputPath, bytes);
+    const QString text = openMetricsText(metrics);
+    if (outputPath.isEmpty()) {
+        call.streams.out(text); // a failed write turns the exit status into 74
+        return 0;
+    }
+    return writeAtomically(call.streams, outputPath, text.toUtf8());
 }
 
 } // namespace cli

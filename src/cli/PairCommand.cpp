@@ -1,4 +1,4 @@
-#include "CliCommands.h"
+#include "Commands.h"
 
 #include "KorvanConfig.h"
 #include "core/PairingLink.h"
@@ -12,78 +12,30 @@
 
 namespace cli {
 
-namespace {
-
-struct PairOptions {
-    std::optional<QString> hub;
-    std::optional<QString> code;
-    std::optional<QString> link;
-    bool verbose = false;
-};
-
-// `--name value` and `--name=value`; a repeated option keeps its last value.
-std::optional<PairOptions> parseOptions(const QStringList& args) {
-    PairOptions options;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString name = args[i];
-        std::optional<QString> value;
-        if (const qsizetype eq = name.indexOf(u'='); name.startsWith(u"--") && eq > 0) {
-            value = name.sliced(eq + 1);
-            name.truncate(eq);
-        }
-        if (name == u"--verbose" && !value) {
-            options.verbose = true;
-            continue;
-        }
-        std::optional<QString>* slot = nullptr;
-        if (name == u"--hub")
-            slot = &options.hub;
-        else if (name == u"--code")
-            slot = &options.code;
-        else if (name == u"--link")
-            slot = &options.link;
-        if (!slot)
-            return std::nullopt;
-        if (!value) {
-            if (i + 1 >= args.size())
-                return std::nullopt;
-            value = args[++i];
-        }
-        *slot = value;
-    }
-    return options;
-}
-
-} // namespace
-
-int pairCommand(ServiceManager& manager, const QStringList& args) {
-    const std::optional<PairOptions> options = parseOptions(args);
-    if (!options) {
-        printUsage(true);
-        return 2;
-    }
+int pairCommand(Invocation& call) {
+    const Options& options = call.options;
+    StandardStreams& streams = call.streams;
+    ServiceManager& manager = call.manager;
 
     // Fill the two fields the way the pairing window does: the default hub,
     // then the link, then what was typed.
     PairingFields fields{korvan::defaultHubURL, QString()};
-    if (options->link) {
-        const QUrl link(*options->link, QUrl::StrictMode);
+    if (const auto text = options.value(QStringLiteral("--link"))) {
+        const QUrl link(*text, QUrl::StrictMode);
         if (!PairingLink::isKorvanLink(link)) {
-            writeErr(QStringLiteral("korvanctl pair: --link takes a korvan:// link\n"));
+            streams.err(QStringLiteral("korvanctl pair: --link takes a korvan:// link\n"));
             return 2;
         }
         fields = PairingLink::prefill(fields, link);
     }
     QString& hub = fields.hub;
     QString& code = fields.code;
-    if (options->hub)
-        hub = *options->hub;
-    if (options->code)
-        code = *options->code;
+    hub = options.value(QStringLiteral("--hub")).value_or(hub);
+    code = options.value(QStringLiteral("--code")).value_or(code);
 
     const std::optional<QString> pairCode = PairingOutcome::normalizedCode(code);
     if (!pairCode) {
-        writeErr(PairingTexts::emptyCode + u'\n');
+        streams.err(PairingTexts::emptyCode + u'\n');
         return 2;
     }
 
@@ -93,7 +45,7 @@ int pairCommand(ServiceManager& manager, const QStringList& args) {
     std::optional<CommandResult> result;
     manager.installAndEnroll(
         PairingOutcome::normalizedHub(hub), *pairCode,
-        [](const QString& text) { writeErr(text + u'\n'); },
+        [&streams](const QString& text) { streams.err(text + u'\n'); },
         [&](const CommandResult& r) {
             result = r;
             loop.quit();
@@ -101,13 +53,13 @@ int pairCommand(ServiceManager& manager, const QStringList& args) {
     if (!result)
         loop.exec();
 
-    if (options->verbose && !result->output.isEmpty())
-        writeOut(result->output.endsWith(u'\n') ? result->output : result->output + u'\n');
+    if (options.has(QStringLiteral("--verbose")) && !result->output.isEmpty())
+        streams.out(result->output.endsWith(u'\n') ? result->output : result->output + u'\n');
     if (result->status == 0 && manager.hasPairing()) {
-        writeOut(PairingOutcome::successLine() + u'\n');
+        streams.out(PairingOutcome::successLine() + u'\n');
         return 0;
     }
-    writeErr(PairingOutcome::failureLine(*result) + u'\n');
+    streams.err(PairingOutcome::failureLine(*result) + u'\n');
     return result->status == 0 ? 1 : exitStatusFor(result->status);
 }
 

@@ -1,4 +1,4 @@
-#include "CliCommands.h"
+#include "Commands.h"
 
 #include "service/ServiceManager.h"
 
@@ -6,20 +6,16 @@
 
 namespace cli {
 
-int serviceCommand(ServiceManager& manager, const QString& word, const QStringList& args) {
-    if (!args.isEmpty()) {
-        printUsage(true);
-        return 2;
-    }
+int serviceCommand(Invocation& call) {
     QEventLoop loop;
     CommandResult result;
-    manager.run(word, [&](const CommandResult& r) {
+    call.manager.run(call.command, [&](const CommandResult& r) {
         result = r;
         loop.quit();
     });
     loop.exec();
-    writeOut(result.output);
-    writeErr(result.error);
+    call.streams.out(result.output);
+    call.streams.err(result.error);
     return exitStatusFor(result.status);
 }
 

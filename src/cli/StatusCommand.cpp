@@ -1,10 +1,10 @@
-#include "CliCommands.h"
+#include "CommandTable.h"
+#include "Commands.h"
 #include "OpenMetrics.h"
 
 #include "core/StatusText.h"
 #include "service/ServiceManager.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -40,37 +40,25 @@ QString textLines(const ServiceSnapshot& s) {
 
 } // namespace
 
-int statusCommand(ServiceManager& manager, const QStringList& args) {
-    bool json = false;
-    bool openMetrics = false;
-    std::optional<QString> output;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        if (args[i] == u"--json" && !json) {
-            json = true;
-        } else if (args[i] == u"--openmetrics" && !openMetrics) {
-            openMetrics = true;
-        } else if (args[i] == u"--output" && !output && i + 1 < args.size() &&
-                   !args[i + 1].isEmpty()) {
-            output = args[++i];
-        } else {
-            printUsage(true);
-            return 2;
-        }
-    }
-    if ((json && openMetrics) || (output && !openMetrics)) {
-        printUsage(true);
+int statusCommand(Invocation& call) {
+    const bool openMetrics = call.options.has(QStringLiteral("--openmetrics"));
+    const std::optional<QString> output = call.options.value(QStringLiteral("--output"));
+    if ((openMetrics && call.options.has(QStringLiteral("--json"))) ||
+        (output && (!openMetrics || output->isEmpty()))) {
+        call.streams.err(usageText());
         return 2;
     }
     if (openMetrics)
-        return openMetricsStatus(manager, output.value_or(QString()));
+        return openMetricsStatus(call, output.value_or(QString()));
     QEventLoop loop;
     ServiceSnapshot snapshot;
-    manager.status([&](const ServiceSnapshot& s) {
+    call.manager.status([&](const ServiceSnapshot& s) {
         snapshot = s;
         loop.quit();
     });
     loop.exec();
-    writeOut(json ? jsonLine(snapshot, manager) : textLines(snapshot));
+    call.streams.out(call.options.has(QStringLiteral("--json")) ? jsonLine(snapshot, call.manager)
+                                                                : textLines(snapshot));
     return 0;
 }
 

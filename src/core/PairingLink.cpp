@@ -1,6 +1,6 @@
 #include "PairingLink.h"
 
-#include "TextRules.h"
+#include "core/TextRules.h"
 
 #include <QUrlQuery>
 

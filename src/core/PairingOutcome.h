@@ -4,7 +4,7 @@
 // Pure; any thread.
 #pragma once
 
-#include "CommandResult.h"
+#include "core/CommandResult.h"
 
 #include <QString>
 #include <optional>

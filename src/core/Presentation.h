@@ -6,7 +6,7 @@
 // platform's business, so the same value drives any toolkit.
 #pragma once
 
-#include "ServiceSnapshot.h"
+#include "core/ServiceSnapshot.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "RemoteState.h"
+#include "core/RemoteState.h"
 
 QString remoteStateName(RemoteState state) {
     switch (state) {

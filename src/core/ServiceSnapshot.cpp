@@ -1,6 +1,6 @@
-#include "ServiceSnapshot.h"
+#include "core/ServiceSnapshot.h"
 
-#include "TextRules.h"
+#include "core/TextRules.h"
 
 #include <limits>
 

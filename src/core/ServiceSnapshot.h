@@ -6,7 +6,7 @@
 // Any thread may use it.
 #pragma once
 
-#include "RemoteState.h"
+#include "core/RemoteState.h"
 
 #include <QString>
 #include <QStringView>

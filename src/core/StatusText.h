@@ -5,8 +5,8 @@
 // Any thread may call them.
 #pragma once
 
-#include "RemoteState.h"
-#include "ServiceSnapshot.h"
+#include "core/RemoteState.h"
+#include "core/ServiceSnapshot.h"
 
 #include <QString>
 

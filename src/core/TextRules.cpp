@@ -1,4 +1,4 @@
-#include "TextRules.h"
+#include "core/TextRules.h"
 
 #include <QStringDecoder>
 

@@ -39,9 +39,9 @@ Reading read(const QString& path) {
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return {errno == ENOENT || errno == ENOTDIR ? Kind::missing : Kind::unreadable, {}};
-    const auto closeAndReturn = [fd](Kind kind, QString text = {}) {
+    const auto closeAndReturn = [fd](Kind kind) {
         ::close(fd);
-        return Reading{kind, std::move(text)};
+        return Reading{kind, {}, false};
     };
     struct stat st {};
     if (::fstat(fd, &st) != 0)
@@ -76,7 +76,10 @@ Reading read(const QString& path) {
     std::optional<QString> decoded = text::decodeUtf8(bytes);
     if (!decoded)
         return closeAndReturn(Kind::notUtf8);
-    return closeAndReturn(Kind::text, std::move(*decoded));
+    Reading reading = closeAndReturn(Kind::text);
+    reading.keys = keysIn(*decoded);
+    reading.crLfLineEnds = decoded->contains(QStringLiteral("\r\n"));
+    return reading;
 }
 
 QString problem(Reading::Kind kind) {
@@ -104,8 +107,7 @@ QString problem(Reading::Kind kind) {
 }
 
 bool isPairedAt(const QString& path) {
-    const Reading reading = read(path);
-    return reading.kind == Reading::Kind::text && isPaired(reading.text);
+    return read(path).isPaired();
 }
 
 } // namespace PairingFile

@@ -27,8 +27,9 @@ Keys keysIn(QStringView text);
 // True when the text names both keys, each with a value that is not blank.
 bool isPaired(QStringView text);
 
-// What lies at the path. Only `text` carries the file's contents; every
-// other kind reads as "not paired".
+// What lies at the path: enough for doctor to say why the machine reads as
+// unpaired, and never a value. Only a readable regular UTF-8 file of at most
+// maxBytes has keys; every other kind reads as "not paired".
 struct Reading {
     enum class Kind {
         text,
@@ -42,7 +43,9 @@ struct Reading {
         tooLarge
     };
     Kind kind = Kind::missing;
-    QString text;
+    Keys keys;                 // only for `text`
+    bool crLfLineEnds = false; // the text holds "\r\n", which splits no line
+    bool isPaired() const { return kind == Kind::text && keys.hostId && keys.token; }
 };
 Reading read(const QString& path);
 
@@ -50,8 +53,7 @@ Reading read(const QString& path);
 // "is a FIFO, not a regular file".
 QString problem(Reading::Kind kind);
 
-// read() and isPaired() together: anything but a readable regular UTF-8
-// file of at most maxBytes naming both keys is not paired.
+// read(path).isPaired().
 bool isPairedAt(const QString& path);
 
 } // namespace PairingFile

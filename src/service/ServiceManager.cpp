@@ -1,63 +1,18 @@
 #include "ServiceManager.h"
 
 #include "Enrollment.h"
-#include "PairingFile.h"
 #include "ProcessRunner.h"
+#include "ServiceRoot.h"
 #include "ServiceTexts.h"
 #include "core/TextRules.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-const QString kRootOverride = QStringLiteral("KORVAN_APP_SUPPORT_DIR");
-const QString kDefaultRoot = QStringLiteral("Library/Application Support/Korvan/Korvan-VPS-Hub");
-const QString kScript = QStringLiteral("scripts/korvan-service-control.sh");
-const QString kPairingFile = QStringLiteral(".env");
-
-// "~" and "~/x" take `home`; "~name" and "~name/x" take that user's home.
-// An unknown user leaves the text as it is.
-QString expandTilde(const QString& path, const QString& home) {
-    if (!path.startsWith(u'~'))
-        return path;
-    qsizetype slash = path.indexOf(u'/');
-    if (slash < 0)
-        slash = path.size();
-    const QString user = path.sliced(1, slash - 1);
-    QString userHome = home;
-    if (!user.isEmpty()) {
-        const QByteArray name = user.toLocal8Bit();
-        passwd entry{};
-        passwd* found = nullptr;
-        char buffer[4096];
-        if (::getpwnam_r(name.constData(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
-            return path;
-        userHome = QString::fromLocal8Bit(found->pw_dir);
-    }
-    return userHome + path.sliced(slash);
-}
-
-QString withoutTrailingSlashes(QString path) {
-    while (path.size() > 1 && path.endsWith(u'/'))
-        path.chop(1);
-    return path;
-}
-
-QString joined(const QString& dir, const QString& component) {
-    if (dir.endsWith(u'/'))
-        return dir + component;
-    return dir + u'/' + component;
-}
-
+// The root owns the rule; the runner only asks before each run.
 bool isExecutableFile(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(native.constData(), X_OK) == 0;
+    return ServiceRoot::checkScript(path) == ServiceRoot::Script::executable;
 }
 
 // A status report past this size can only be a fault; it ends like a hung one.
@@ -87,28 +42,29 @@ ServiceManager::ServiceManager(QString home, std::chrono::milliseconds downloadT
 
 ServiceManager::~ServiceManager() = default;
 
+ServiceRoot ServiceManager::serviceRoot() const {
+    return ServiceRoot::locate(home_);
+}
+
 QString ServiceManager::serviceRootPath() const {
-    const QString override = text::trimmed(qEnvironmentVariable(qPrintable(kRootOverride)));
-    if (!override.isEmpty())
-        return withoutTrailingSlashes(
-            QDir::current().absoluteFilePath(expandTilde(override, home_)));
-    return withoutTrailingSlashes(joined(home_, kDefaultRoot));
+    return serviceRoot().path();
 }
 
 QUrl ServiceManager::serviceRootURL() const {
-    return QUrl::fromLocalFile(joined(serviceRootPath(), QString()));
+    const QString root = serviceRootPath();
+    return QUrl::fromLocalFile(root.endsWith(u'/') ? root : root + u'/');
 }
 
 QString ServiceManager::controlScriptPath() const {
-    return joined(serviceRootPath(), kScript);
+    return serviceRoot().controlScriptPath();
 }
 
 QString ServiceManager::pairingFilePath() const {
-    return joined(serviceRootPath(), kPairingFile);
+    return serviceRoot().pairingFilePath();
 }
 
 bool ServiceManager::hasPairing() const {
-    return PairingFile::isPairedAt(pairingFilePath());
+    return serviceRoot().isPaired();
 }
 
 void ServiceManager::run(const QString& command,

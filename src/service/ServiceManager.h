@@ -14,6 +14,7 @@
 #pragma once
 
 #include "ServiceControl.h"
+#include "ServiceRoot.h"
 
 #include <QString>
 #include <QUrl>
@@ -40,6 +41,9 @@ public:
     // Runs "status" and delivers the parsed report; never fails.
     void status(std::function<void(const ServiceSnapshot&)> completion) override;
 
+    // The service root as the environment names it now; every path below
+    // comes from it.
+    ServiceRoot serviceRoot() const;
     // The service root as a directory file URL, computed afresh from the
     // environment ($KORVAN_APP_SUPPORT_DIR) at every call.
     QUrl serviceRootURL() const;
