@@ -7,8 +7,10 @@
 //
 // Baseline, in the same run and interleaved round by round so drifting load
 // hits both alike: bench_minimal_tray's exec to its item registered with the
-// watcher, plus one bare "status" run of the same control script. That sum is
-// the least any tray program can take to show a report it must first ask for.
+// watcher, plus one bare "status" run of the same control script: a tray
+// program that does nothing but show its item and ask once for a report.
+// For information, both programs' exec to item registered, and the CPU time
+// their threads had used by then.
 //
 // Everything runs in a scratch folder (home, XDG folders, runtime folder and a
 // paired service root whose script always reports linked), so nothing of the
@@ -16,8 +18,8 @@
 //
 //   bench_launch            rounds from $BENCH_LAUNCH_ROUNDS (default 11)
 //
-// Prints rows for bench/run: name, median, baseline, unit, goal; the parts of
-// the baseline go to stderr.
+// Prints rows for bench/run: name, median, baseline, unit, goal; the two
+// parts of the baseline go to stderr.
 #include "core/StatusText.h"
 
 #include <QCoreApplication>
@@ -64,6 +66,20 @@ double median(std::vector<double> v) {
 
 double ms(const QElapsedTimer& t) {
     return double(t.nsecsElapsed()) / 1e6;
+}
+
+// CPU time of a running process's threads so far, from the scheduler's
+// nanosecond counters: on a loaded machine it tells the work a launch did
+// from the time it spent waiting for a core.
+double cpuMs(qint64 pid) {
+    const QString tasks = u"/proc/"_s + QString::number(pid) + u"/task"_s;
+    double total = 0;
+    for (const QString& task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + u'/' + task + u"/schedstat"_s);
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readLine(64).split(' ').value(0).toDouble() / 1e6;
+    }
+    return total;
 }
 
 // Thrown to main, so that the X server, the bus and the host are ended on
@@ -114,6 +130,7 @@ public:
     struct Launch {
         double registered = -1;
         double linked = -1;
+        double registeredCpu = -1;
     };
 
     LaunchBench() {
@@ -246,6 +263,7 @@ private Q_SLOTS:
         if (pid_ == 0 || bus().interface()->servicePid(service).value() != uint(pid_))
             return;
         state_.registered = at;
+        state_.registeredCpu = cpuMs(pid_);
         item_ = service;
         const QDBusMessage reply =
             call(item_, path, u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {kItem, u"Menu"_s});
@@ -383,12 +401,15 @@ int run() {
     bench.launch(controller, true);
     bench.statusRun();
 
-    std::vector<double> linked, registered, minimalRegistered, status;
+    std::vector<double> linked, registered, minimalRegistered, status, cpu, minimalCpu;
     for (int i = 0; i < n; ++i) {
-        minimalRegistered.push_back(bench.launch(minimal, false).registered);
+        const LaunchBench::Launch m = bench.launch(minimal, false);
+        minimalRegistered.push_back(m.registered);
+        minimalCpu.push_back(m.registeredCpu);
         const LaunchBench::Launch c = bench.launch(controller, true);
         linked.push_back(c.linked);
         registered.push_back(c.registered);
+        cpu.push_back(c.registeredCpu);
         status.push_back(bench.statusRun());
     }
     const double m = median(minimalRegistered), s = median(status);
@@ -399,6 +420,8 @@ int run() {
     std::printf("launch to linked menu vs tray + status\t%.3f\t%.3f\tms\t1.30\n", median(linked),
                 m + s);
     std::printf("launch to tray item vs minimal tray\t%.3f\t%.3f\tms\t-\n", median(registered), m);
+    std::printf("launch CPU to tray item vs minimal\t%.3f\t%.3f\tms\t-\n", median(cpu),
+                median(minimalCpu));
     return 0;
 }
 
