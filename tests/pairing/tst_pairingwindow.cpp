@@ -5,12 +5,16 @@
 #include "fakes/FakePlatform.h"
 #include "pairing/BusyIndicator.h"
 #include "pairing/PairingWindowController.h"
+#include "pairing/WrappingLabel.h"
+#include "platform/Alert.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 using namespace Qt::StringLiterals;
 using Texts = QStringList;
@@ -59,10 +63,14 @@ private Q_SLOTS:
         QVERIFY(!window->isVisible());
         QCOMPARE(window->windowTitle(), PairingTexts::windowTitle);
         Texts labels;
+        QList<int> pixels; // the sizes as given, never Qt's points
         for (const QLabel* label : window->findChildren<QLabel*>())
-            labels << label->text();
+            labels << label->text(), pixels << label->font().pixelSize();
+        pixels << c_->statusLabel()->font().pixelSize() << c_->pairCodeField()->font().pixelSize();
         using namespace PairingTexts;
-        QCOMPARE(labels.mid(1), (Texts{title, subtitle, hubCaption, codeCaption, prompt}));
+        QCOMPARE(labels.mid(1), (Texts{title, subtitle, hubCaption, codeCaption}));
+        QCOMPARE(pixels.mid(1), (QList<int>{24, 13, 12, 12, 12, 16}));
+        QCOMPARE(status(), prompt);
         QCOMPARE(c_->hubField()->text(), korvan::defaultHubURL);
         QCOMPARE(c_->hubField()->placeholderText(), korvan::defaultHubURL);
         QCOMPARE(c_->pairCodeField()->placeholderText(), codePlaceholder);
@@ -133,6 +141,50 @@ private Q_SLOTS:
         QCOMPARE(changes_, (Texts{u"off"_s, u"shown"_s, u"hidden"_s, u"on"_s}));
         QCOMPARE(status(), u"bad hub"_s);
         QCOMPARE(colour(), PairingWindowController::failureColor());
+    }
+
+    // Installer output and a script's error text, in the status line and in the alert.
+    void textFromOutsideShowsAsText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("lines");       // negative: that many, the last one cut with "…"
+        QTest::addColumn<QString>("pattern"); // of each line but a cut one
+        const QString markup = u"<b>配对成功</b> &amp; <a href='x'>y</a>"_s;
+        QTest::newRow("markup") << markup << 1 << QRegularExpression::escape(markup);
+        QTest::newRow("one long token") << QString(400, u'k') << -3 << u"k+"_s;
+        QTest::newRow("words") << u"word "_s.repeated(60) << -3 << u"(word ?)+"_s;
+        QTest::newRow("three lines") << u"a\nb\nc"_s << 3 << u"[abc]"_s;
+        QTest::newRow("four lines") << u"a\nb\nc\nd"_s << -3 << u"[abc]"_s;
+    }
+    void textFromOutsideShowsAsText() {
+        QFETCH(QString, text);
+        QFETCH(int, lines);
+        QFETCH(QString, pattern);
+        attempt(u"h"_s, u"c"_s);
+        services_.progress(text);
+        const WrappingLabel* label = c_->statusLabel();
+        const Texts shown = label->displayedLines();
+        QCOMPARE(shown.size(), qAbs(lines));
+        QCOMPARE(shown.last().endsWith(u'…'), lines < 0);
+        const QRegularExpression whole(QRegularExpression::anchoredPattern(pattern));
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            QVERIFY(label->fontMetrics().horizontalAdvance(shown[i]) <= label->width());
+            const bool cut = lines < 0 && i == shown.size() - 1;
+            QVERIFY2(cut || whole.match(shown[i]).hasMatch(), qPrintable(shown[i]));
+        }
+        QCOMPARE(label->text(), text);
+        QCOMPARE(label->accessibleName(), text);
+        const auto plain = [](const QString& t) {
+            return Qt::mightBeRichText(t) ? QTextDocumentFragment::fromHtml(t).toPlainText() : t;
+        };
+        Texts seen{plain(label->toolTip())}; // and as each label of the alert renders its text
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            for (const QLabel* l : box->findChildren<QLabel*>())
+                seen << (l->textFormat() == Qt::PlainText ? l->text() : plain(l->text()));
+            box->close();
+        });
+        MessageBoxAlert().showWarning(u"m"_s, text, u"b"_s);
+        QCOMPARE(seen.count(text), 2);
     }
 
     void failedAttemptKeepsFields_data() {
