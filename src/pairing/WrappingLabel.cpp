@@ -30,7 +30,7 @@ void WrappingLabel::setText(const QString& text) {
 }
 
 QStringList WrappingLabel::linesFor(int width) const {
-    if (text_.isEmpty() || width <= 0)
+    if (width <= 0)
         return {};
     // QTextLayout breaks only at line separators; a line feed in the output
     // is meant as one.
