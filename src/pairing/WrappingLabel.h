@@ -25,7 +25,6 @@ public:
     // The lines as drawn at the current width.
     QStringList displayedLines() const { return linesFor(contentsRect().width()); }
 
-    bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
