@@ -230,7 +230,7 @@ Check trayHost(ProcessRunner& runner) {
 Check loginItem() {
     // Only the entry is read, so the program path is not needed here.
     const XdgAutostartLoginItem item{QString(), QString()};
-    const QString path = XdgAutostartLoginItem::entryPath();
+    const QString path = XdgAutostartLoginItem::activeEntryPath();
     switch (item.status()) {
     case LoginItemStatus::enabled:
         return {Verdict::ok, QStringLiteral("start at login: on (") + path + u')'};

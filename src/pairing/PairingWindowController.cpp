@@ -2,6 +2,7 @@
 
 #include "BusyIndicator.h"
 #include "KorvanConfig.h"
+#include "WrappingLabel.h"
 #include "core/PairingLink.h"
 #include "core/PairingOutcome.h"
 #include "core/PairingTexts.h"
@@ -26,9 +27,11 @@ constexpr int kHeight = 390;
 constexpr int kIconSide = 56;
 constexpr int kStatusMaxLines = 3;
 
-QFont systemFont(qreal points, QFont::Weight weight = QFont::Normal) {
+// The sizes are in device-independent pixels, as the window's layout is; Qt
+// scales them for the screen like every other length.
+QFont systemFont(int pixels, QFont::Weight weight = QFont::Normal) {
     QFont font = QApplication::font();
-    font.setPointSizeF(points);
+    font.setPixelSize(pixels);
     font.setWeight(weight);
     return font;
 }
@@ -128,24 +131,16 @@ void PairingWindowController::buildLayout() {
     pairCodeField_ = new QLineEdit;
     pairCodeField_->setPlaceholderText(PairingTexts::codePlaceholder);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSizeF(16);
+    mono.setPixelSize(16);
     mono.setWeight(QFont::DemiBold);
     pairCodeField_->setFont(mono);
     pairCodeField_->setAlignment(Qt::AlignCenter);
     pairCodeField_->setFixedHeight(34);
 
     progressIndicator_ = new BusyIndicator;
-    statusLabel_ = new QLabel(PairingTexts::prompt);
+    statusLabel_ = new WrappingLabel(kStatusMaxLines);
     statusLabel_->setFont(systemFont(12));
-    statusLabel_->setWordWrap(true);
-    statusLabel_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    statusLabel_->setTextInteractionFlags(Qt::NoTextInteraction);
-    statusLabel_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    // Longer texts are cut after the third line rather than pushing the
-    // button off the fixed-size window.
-    const QMargins margins = statusLabel_->contentsMargins();
-    statusLabel_->setMaximumHeight(kStatusMaxLines * statusLabel_->fontMetrics().lineSpacing() +
-                                   margins.top() + margins.bottom());
+    statusLabel_->setText(PairingTexts::prompt);
     setTextColor(statusLabel_, secondaryColor(window_.get()));
 
     auto* statusRow = new QHBoxLayout;

@@ -24,11 +24,11 @@
 #include <optional>
 
 class BusyIndicator;
-class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
 class ServiceControl;
+class WrappingLabel;
 struct CommandResult;
 
 class PairingWindowController : public QObject {
@@ -60,7 +60,7 @@ public:
     QWidget* window() const { return window_.get(); }
     QLineEdit* hubField() const { return hubField_; }
     QLineEdit* pairCodeField() const { return pairCodeField_; }
-    QLabel* statusLabel() const { return statusLabel_; }
+    WrappingLabel* statusLabel() const { return statusLabel_; }
     QPushButton* connectButton() const { return connectButton_; }
     BusyIndicator* progressIndicator() const { return progressIndicator_; }
 
@@ -83,7 +83,7 @@ private:
     std::unique_ptr<QWidget> window_;
     QLineEdit* hubField_ = nullptr;
     QLineEdit* pairCodeField_ = nullptr;
-    QLabel* statusLabel_ = nullptr;
+    WrappingLabel* statusLabel_ = nullptr;
     QPushButton* connectButton_ = nullptr;
     BusyIndicator* progressIndicator_ = nullptr;
     bool isInstalling_ = false;

@@ -8,6 +8,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,8 +28,53 @@ QString autostartDir() {
     return configHome() + QStringLiteral("/autostart");
 }
 
+// Where the system-wide entry of the same name lives: the first of
+// $XDG_CONFIG_DIRS (default /etc/xdg) that holds one; empty when none does.
+QString systemEntryPath() {
+    QString dirs = qEnvironmentVariable("XDG_CONFIG_DIRS");
+    if (dirs.isEmpty())
+        dirs = QStringLiteral("/etc/xdg");
+    for (const QString& dir : dirs.split(u':', Qt::SkipEmptyParts)) {
+        const QString path = dir + QStringLiteral("/autostart/") + kEntryName;
+        if (QDir::isAbsolutePath(dir) && QFileInfo::exists(path))
+            return path;
+    }
+    return {};
+}
+
+// One entry as found on disk. `present` is false only when nothing is there;
+// a file that cannot be read or parsed is present and has no fields.
+struct Entry {
+    bool present = false;
+    std::optional<QHash<QString, QString>> fields;
+};
+
+// Never blocks on a FIFO or reads a device: a real entry is a small regular file.
+Entry readEntry(const QString& path) {
+    constexpr qint64 kMaxEntryBytes = 64 * 1024;
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return {errno != ENOENT && errno != ENOTDIR, std::nullopt};
+    QFile file;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntryBytes ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {true, std::nullopt};
+    }
+    const QByteArray contents = file.read(kMaxEntryBytes + 1);
+    if (contents.size() > kMaxEntryBytes)
+        return {true, std::nullopt};
+    return {true, DesktopEntry::parse(contents)};
+}
+
+bool isHidden(const QHash<QString, QString>& entry) {
+    return entry.value(QStringLiteral("Hidden")).trimmed() == u"true";
+}
+
 bool isSwitchedOff(const QHash<QString, QString>& entry) {
-    return entry.value(QStringLiteral("Hidden")).trimmed() == u"true" ||
+    return isHidden(entry) ||
            entry.value(QStringLiteral("X-GNOME-Autostart-enabled")).trimmed() == u"false";
 }
 
@@ -39,6 +85,22 @@ bool programExists(QString program) {
         return !QStandardPaths::findExecutable(program).isEmpty();
     const QFileInfo info(program);
     return info.isAbsolute() && info.isFile() && info.isExecutable();
+}
+
+LoginItemStatus statusOf(const Entry& entry) {
+    if (!entry.fields || isSwitchedOff(*entry.fields))
+        return LoginItemStatus::notRegistered;
+    const auto arguments = DesktopEntry::splitExec(entry.fields->value(QStringLiteral("Exec")));
+    if (!arguments)
+        return LoginItemStatus::notRegistered;
+    return programExists(arguments->first()) ? LoginItemStatus::enabled : LoginItemStatus::notFound;
+}
+
+std::optional<QString> removeFile(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    if (::unlink(native.constData()) != 0 && errno != ENOENT)
+        return qt_error_string(errno);
+    return std::nullopt;
 }
 
 // mkdir -p that keeps the reason for a failure, which QDir::mkpath drops.
@@ -82,41 +144,61 @@ QString XdgAutostartLoginItem::execValue(const QString& program) {
     return DesktopEntry::escapeValue(quoted);
 }
 
+QString XdgAutostartLoginItem::activeEntryPath() {
+    if (readEntry(entryPath()).present)
+        return entryPath();
+    const QString system = systemEntryPath();
+    return system.isEmpty() ? entryPath() : system;
+}
+
 LoginItemStatus XdgAutostartLoginItem::status() const {
-    QFile file(entryPath());
-    if (!file.open(QIODevice::ReadOnly))
-        return LoginItemStatus::notRegistered;
-    const auto entry = DesktopEntry::parse(file.readAll());
-    if (!entry || isSwitchedOff(*entry))
-        return LoginItemStatus::notRegistered;
-    const auto arguments = DesktopEntry::splitExec(entry->value(QStringLiteral("Exec")));
-    if (!arguments)
-        return LoginItemStatus::notRegistered;
-    return programExists(arguments->first()) ? LoginItemStatus::enabled : LoginItemStatus::notFound;
+    // The user's entry, whatever it holds, replaces the system-wide one.
+    const Entry user = readEntry(entryPath());
+    if (user.present)
+        return statusOf(user);
+    const QString system = systemEntryPath();
+    return system.isEmpty() ? LoginItemStatus::notRegistered : statusOf(readEntry(system));
 }
 
 std::optional<QString> XdgAutostartLoginItem::registerItem() {
+    const Entry user = readEntry(entryPath());
+    const QString system = systemEntryPath();
+    // Lifting our own hiding entry brings the system-wide one back, as it was.
+    if (user.fields && isHidden(*user.fields) && !system.isEmpty() &&
+        statusOf(readEntry(system)) == LoginItemStatus::enabled)
+        return removeFile(entryPath());
+    return writeEntry(false);
+}
+
+std::optional<QString> XdgAutostartLoginItem::unregisterItem() {
+    // Deleting ours would let a system-wide entry start the program all the same.
+    if (!systemEntryPath().isEmpty())
+        return writeEntry(true);
+    return removeFile(entryPath());
+}
+
+std::optional<QString> XdgAutostartLoginItem::writeEntry(bool hidden) const {
     if (auto failure = makeDirectories(autostartDir()))
         return failure;
     const QString contents = QStringLiteral("[Desktop Entry]\n"
                                             "Type=Application\n"
                                             "Name=") %
                              DesktopEntry::escapeValue(displayName_) % QStringLiteral("\nExec=") %
-                             execValue(executablePath_) %
-                             QStringLiteral("\nTerminal=false\n"
-                                            "X-GNOME-Autostart-enabled=true\n");
+                             execValue(executablePath_) % QStringLiteral("\nTerminal=false\n") %
+                             (hidden ? QStringLiteral("Hidden=true\n")
+                                     : QStringLiteral("X-GNOME-Autostart-enabled=true\n"));
+    // QSaveFile writes through a symbolic link to whatever it names; only the
+    // entry itself is ours to replace.
+    const QByteArray native = QFile::encodeName(entryPath());
+    struct stat st {};
+    if (::lstat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode) &&
+        ::unlink(native.constData()) != 0)
+        return qt_error_string(errno);
     QSaveFile file(entryPath());
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
     file.write(contents.toUtf8());
     if (!file.commit())
         return file.errorString();
-    return std::nullopt;
-}
-
-std::optional<QString> XdgAutostartLoginItem::unregisterItem() {
-    const QByteArray native = QFile::encodeName(entryPath());
-    if (::unlink(native.constData()) != 0 && errno != ENOENT)
-        return qt_error_string(errno);
     return std::nullopt;
 }

@@ -1,8 +1,6 @@
-// The rules both front ends share, one table each, and the one table that
-// pins the user-visible words; every other test uses the constants.
+// Shared rules, one table each, and the one table pinning the user-visible words.
 #include "app/AppTexts.h"
 #include "core/PairingLink.h"
-#include "core/PairingOutcome.h"
 #include "core/PairingTexts.h"
 #include "core/Presentation.h"
 #include "core/StatusText.h"
@@ -21,20 +19,21 @@ ServiceSnapshot snapshot(const QString& fields) {
     return {f[0], f[1], f[2], f[3], 0, 0};
 }
 
-// Which of the bridge, agent and hub lines read as up (1), down (0) or
-// neither (-), the commands that can be chosen, and the icon.
-Texts shown(const Presentation& p) {
+// The state line, then which of the bridge, agent and hub lines read as up
+// (1), down (0) or neither (-), the commands that can be chosen, and the icon.
+QString shown(const Presentation& p) {
     QString up;
     for (const auto& [line, prefix, on, off] :
          {std::tuple{p.bridgeLine, bridgePrefix, running, stopped},
           std::tuple{p.agentLine, agentPrefix, running, stopped},
           std::tuple{p.hubLine, hubPrefix, hubLinked, hubNotConnected}})
         up += line == prefix + on ? u'1' : line == prefix + off ? u'0' : u'-';
-    const char* tints[] = {"grey", "yellow", "green", "red"};
-    return {p.stateLine, up,
-            QString::number(p.canStart) + QString::number(p.canStop) +
-                QString::number(p.canRestart),
-            p.symbol + u'/' + QLatin1StringView(tints[int(p.tint)])};
+    const Texts symbols{StatusSymbol::active, StatusSymbol::stopped, StatusSymbol::failed};
+    const QString can = QString::number(p.canStart * 100 + p.canStop * 10 + p.canRestart);
+    return Texts{p.stateLine, up, can.rightJustified(3, u'0'),
+                 u"active stopped failed"_s.split(u' ').value(symbols.indexOf(p.symbol), p.symbol),
+                 u"grey yellow green red"_s.split(u' ').at(int(p.tint))}
+        .join(u' ');
 }
 
 } // namespace
@@ -85,66 +84,41 @@ private Q_SLOTS:
 
     void presentation_data() {
         QTest::addColumn<Presentation>("presentation");
-        QTest::addColumn<Texts>("expected");
-        const QString active = StatusSymbol::active + u'/', stop = StatusSymbol::stopped + u'/';
-        const auto of = [](const char* fields, bool busy) {
+        QTest::addColumn<QString>("expected");
+        const auto row = [](const char* name, const Presentation& p, const QString& state,
+                            const char* rest) {
+            QTest::newRow(name) << p << state + u' ' + QLatin1StringView(rest);
+        };
+        const auto of = [](const char* fields, bool busy = false) {
             return Presentation::of(snapshot(QString::fromLatin1(fields)), busy);
         };
-        QTest::newRow("checking") << Presentation::checking()
-                                  << Texts{stateChecking, u"---"_s, u"111"_s, active + u"yellow"};
-        QTest::newRow("unpaired") << Presentation::unpaired()
-                                  << Texts{stateWaitingForPairing, u"--0"_s, u"000"_s,
-                                           stop + u"grey"};
-        QTest::newRow("linked") << of("enabled online online online", false)
-                                << Texts{stateLinked, u"111"_s, u"011"_s, active + u"green"};
-        QTest::newRow("busy") << of("enabled online online online", true)
-                              << Texts{stateSwitching, u"111"_s, u"000"_s, active + u"yellow"};
-        QTest::newRow("disabled") << of("disabled stopped x online", false)
-                                  << Texts{stateStopped, u"001"_s, u"101"_s, stop + u"grey"};
-        QTest::newRow("disabled, agent up")
-            << of("disabled x online x", false)
-            << Texts{stateStopped, u"010"_s, u"111"_s, stop + u"grey"};
-        QTest::newRow("disabled, bridge up")
-            << of("disabled online x x", false)
-            << Texts{stateStopped, u"100"_s, u"111"_s, stop + u"grey"};
-        QTest::newRow("connecting")
-            << of("enabled stopped online offline", false)
-            << Texts{stateConnecting, u"010"_s, u"111"_s, active + u"yellow"};
-        QTest::newRow("other case, blank")
-            << of("enabled Online online\t ONLINE", false)
-            << Texts{stateFailed, u"000"_s, u"111"_s, StatusSymbol::failed + u"/red"};
+        row("unpaired", Presentation::unpaired(), stateWaitingForPairing, "--0 000 stopped grey");
+        row("linked", of("enabled online online online"), stateLinked, "111 011 active green");
+        row("busy", of("enabled online online online", true), stateSwitching,
+            "111 000 active yellow");
+        row("disabled", of("disabled stopped x online"), stateStopped, "001 101 stopped grey");
+        row("disabled, agent up", of("disabled x online x"), stateStopped, "010 111 stopped grey");
+        row("disabled, bridge up", of("disabled online x x"), stateStopped, "100 111 stopped grey");
+        row("connecting", of("enabled stopped online offline"), stateConnecting,
+            "010 111 active yellow");
+        row("other case, blank", of("enabled Online online\t ONLINE"), stateFailed,
+            "000 111 failed red");
     }
     void presentation() {
         QFETCH(Presentation, presentation);
         QTEST(shown(presentation), "expected");
     }
 
-    void stateNames() { // korvanctl's machine-readable names
-        Texts names;
-        for (int state = 0; state < 5; ++state)
-            names << remoteStateName(RemoteState(state));
-        QCOMPARE(names.join(u' '), u"stopped switching linked connecting failed"_s);
-    }
-
-    void memory_data() {
-        QTest::addColumn<qint64>("bridge");
-        QTest::addColumn<qint64>("agent");
-        QTest::addColumn<QString>("megabytes"); // empty: the zero line
+    void memory() { // bridge and agent kilobytes, and the megabytes shown (none: the zero line)
         constexpr qint64 max = std::numeric_limits<qint64>::max();
-        QTest::newRow("511 KB") << qint64(511) << qint64(0) << QString();
-        QTest::newRow("512 KB rounds up") << qint64(256) << qint64(256) << u"1"_s;
-        QTest::newRow("1535 KB") << qint64(1535) << qint64(0) << u"1"_s;
-        QTest::newRow("1536 KB") << qint64(0) << qint64(1536) << u"2"_s;
-        QTest::newRow("negative half") << qint64(-512) << qint64(0) << QString();
-        QTest::newRow("beyond 64 bits") << max << max << u"18014398509481984"_s;
-        QTest::newRow("max plus min") << max << std::numeric_limits<qint64>::min() << QString();
-    }
-    void memory() {
-        QFETCH(qint64, bridge);
-        QFETCH(qint64, agent);
-        QFETCH(QString, megabytes);
-        QCOMPARE(memoryLine(bridge, agent),
-                 megabytes.isEmpty() ? memoryZero : memoryAboutPrefix + megabytes + memorySuffix);
+        for (const auto& [bridge, agent, megabytes] :
+             {std::tuple{qint64(256), qint64(256), u"1"_s},
+              {qint64(-512), qint64(0), QString()},
+              {max, max, u"18014398509481984"_s},
+              {max, std::numeric_limits<qint64>::min(), QString()}})
+            QCOMPARE(memoryLine(bridge, agent), megabytes.isEmpty()
+                                                    ? memoryZero
+                                                    : memoryAboutPrefix + megabytes + memorySuffix);
     }
 
     // The fields start as "H" and "C"; a link fills what it carries.
@@ -154,7 +128,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("fields"); // hub|code
         QTest::newRow("both") << "korvan://p?hub=https://h&code=ab-cd" << true << "https://h|AB-CD";
         QTest::newRow("upper-case scheme, no host") << "KorVan:?code=x" << true << "H|X";
-        QTest::newRow("no query") << "korvan://pair" << true << "H|C";
         QTest::newRow("empty, or no value") << "korvan://p?hub=&code" << true << "H|C";
         QTest::newRow("percent-encoding, plus and blanks kept")
             << "korvan://p?hub=%20http%3A%2F%2Fh%2Fa%20b&code=%E9%85%8D+1" << true
@@ -172,28 +145,6 @@ private Q_SLOTS:
         QTEST(PairingLink::isKorvanLink(QUrl(link)), "isKorvan");
         const PairingFields fields = PairingLink::prefill({u"H"_s, u"C"_s}, QUrl(link));
         QTEST(QString(fields.hub + u'|' + fields.code), "fields");
-    }
-
-    void failureLines_data() {
-        QTest::addColumn<CommandResult>("result");
-        QTest::addColumn<QString>("line");
-        const QString generic = PairingTexts::genericFailure;
-        QString combining, flags;
-        for (int i = 0; i < 250; ++i)
-            combining += u"e\u0301"_s; // one character, two code units
-        for (int i = 0; i < 241; ++i)
-            flags += u"\U0001F1E8\U0001F1F3"_s; // one flag, four code units
-        QTest::newRow("blank error hides output") << CommandResult{u"o"_s, u" \n"_s, 1} << generic;
-        QTest::newRow("last 240") << CommandResult{{}, QString(10, u'a') + QString(240, u'b'), 1}
-                                  << QString(240, u'b');
-        QTest::newRow("exactly 240")
-            << CommandResult{{}, QString(240, u'c'), 1} << QString(240, u'c');
-        QTest::newRow("combining marks") << CommandResult{{}, combining, 1} << combining.right(480);
-        QTest::newRow("flags") << CommandResult{{}, flags, 1} << flags.mid(4);
-    }
-    void failureLines() {
-        QFETCH(CommandResult, result);
-        QTEST(PairingOutcome::failureLine(result), "line");
     }
 };
 

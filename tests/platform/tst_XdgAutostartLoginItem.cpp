@@ -1,10 +1,12 @@
-// The XDG autostart entry behind start-at-login, on a temporary config home.
+// Start-at-login by the XDG autostart rules, on a temporary config home and
+// config directories: the user's entry, a system-wide one, and switching.
 #include "platform/XdgAutostartLoginItem.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -13,95 +15,93 @@ class XdgAutostartLoginItemTest : public QObject {
 
     std::unique_ptr<QTemporaryDir> home_;
 
-    QString program(const QString& name) const {
-        QFile file(home_->path() + u'/' + name);
-        if (file.open(QIODevice::WriteOnly))
-            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return file.fileName();
+    QString path(const QString& dir) const {
+        return home_->path() + u'/' + dir + u"/autostart/korvan-controller.desktop"_s;
     }
     void writeFile(const QString& path, const QByteArray& contents) const {
         QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+        QFile file(contents == "<big>" ? target() : path); // <big>: a link to a sparse 64 MiB file
+        if (contents == "<fifo>")
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) &&
+                    (contents == "<big>" ? file.resize(64 << 20) && QFile::link(target(), path)
+                                         : file.write(contents) == contents.size()));
     }
+    QString target() const { return home_->path() + u"/target"_s; }
 
 private Q_SLOTS:
     void init() {
         home_ = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(home_->path() + u"/config"_s));
+        qputenv("XDG_CONFIG_DIRS",
+                QFile::encodeName(u"%1/none:%1/sys:%1/later"_s.arg(home_->path())));
     }
 
-    void entryPathFollowsConfigHome() {
-        QCOMPARE(XdgAutostartLoginItem::entryPath(),
-                 home_->path() + u"/config/autostart/korvan-controller.desktop"_s);
-        qputenv("XDG_CONFIG_HOME", "relative/ignored");
-        QCOMPARE(XdgAutostartLoginItem::entryPath(),
-                 QDir::homePath() + u"/.config/autostart/korvan-controller.desktop"_s);
+    // The user's entry and a system-wide one (null: none there; a later
+    // directory then always holds an enabled one, which must never count).
+    void statusAndSwitching_data() {
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("system");
+        QTest::addColumn<QString>("outcome"); // the status, the user's entry after switching, back
+        const auto row = [](const char* name, const QByteArray& user, const QByteArray& system,
+                            const char* outcome) {
+            QTest::newRow(name) << user << system << QString::fromLatin1(outcome);
+        };
+        const QByteArray sh = "[Desktop Entry]\nExec=sh -c true\n", none;
+        const QByteArray hidden = sh + "Hidden=true\n";
+        row("none", none, none, "off ours none");
+        row("program on PATH", sh, none, "on none ours");
+        row("BOM, CRLF, comments, other groups",
+            "\xEF\xBB\xBF# x\r\n\r\n[Desktop Entry]\r\nExec=\"/bin/sh\"\r\n"
+            "[Desktop Action x]\nExec=/nonexistent\n",
+            none, "on none ours");
+        row("hidden", hidden, none, "off ours none");
+        row("off in GNOME", sh + "X-GNOME-Autostart-enabled=false\n", none, "off ours none");
+        row("program gone", "[Desktop Entry]\nExec=korvan-nope\n", none, "gone ours none");
+        row("unterminated quote", "[Desktop Entry]\nExec=\"/bin/sh\n", none, "off ours none");
+        row("not UTF-8", sh + "Name=\xff\n", none, "off ours none");
+        row("a FIFO", "<fifo>", none, "off ours none");
+        row("link to a big file", "<big>", none, "off ours none");
+        row("system only", none, sh, "on hides none");
+        row("system off, first wins", none, hidden, "off ours hides");
+        row("user hides system", hidden, sh, "off none hides");
+        row("user broken, system on", "x" + sh, sh, "off ours hides");
+        row("user on, system off", sh, hidden, "on hides ours");
     }
-
-    void status_data() {
-        QTest::addColumn<QByteArray>("entry");
-        QTest::addColumn<LoginItemStatus>("expected");
-        const QByteArray sh = "[Desktop Entry]\nExec=sh -c true\n";
-        QTest::newRow("program on PATH") << sh << LoginItemStatus::enabled;
-        QTest::newRow("BOM, CRLF, comments, other groups")
-            << QByteArray("\xEF\xBB\xBF# x\r\n\r\n[Desktop Entry]\r\nExec=\"/bin/sh\"\r\n"
-                          "[Desktop Action x]\nExec=/nonexistent\n")
-            << LoginItemStatus::enabled;
-        QTest::newRow("hidden") << sh + "Hidden=true\n" << LoginItemStatus::notRegistered;
-        QTest::newRow("off in GNOME") << sh + "X-GNOME-Autostart-enabled=false\n"
-                                      << LoginItemStatus::notRegistered;
-        QTest::newRow("on in GNOME") << sh + "X-GNOME-Autostart-enabled=true\n"
-                                     << LoginItemStatus::enabled;
-        QTest::newRow("escaped quote and space in Exec")
-            << QByteArray("[Desktop Entry]\nExec=\"/bin/s\\\"h\\sx\"\n") // "/bin/s"h x"
-            << LoginItemStatus::notFound;
-        QTest::newRow("unknown program")
-            << QByteArray("[Desktop Entry]\nExec=korvan-nope\n") << LoginItemStatus::notFound;
-        QTest::newRow("other group first") << "[Other]\n" + sh << LoginItemStatus::notRegistered;
-        QTest::newRow("not a pair") << sh + "not a pair\n" << LoginItemStatus::notRegistered;
-        QTest::newRow("unterminated quote")
-            << QByteArray("[Desktop Entry]\nExec=\"/bin/sh\n") << LoginItemStatus::notRegistered;
-        QTest::newRow("no Exec") << QByteArray("[Desktop Entry]\n")
-                                 << LoginItemStatus::notRegistered;
-        QTest::newRow("not UTF-8") << sh + "Name=\xff\n" << LoginItemStatus::notRegistered;
-    }
-    void status() {
-        QFETCH(QByteArray, entry);
-        XdgAutostartLoginItem item(program(u"p"_s), u"Korvan Controller"_s);
-        QCOMPARE(item.status(), LoginItemStatus::notRegistered);
-        writeFile(XdgAutostartLoginItem::entryPath(), entry);
-        QTEST(item.status(), "expected");
-    }
-
-    void registerNamesThisProgram_data() {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("plain") << u"korvan-controller"_s;
-        QTest::newRow("quotes and spaces") << u"my \"korvan\" app"_s;
-        QTest::newRow("shell and field characters, CJK") << u" a$b`c\\d%f 100% 控制器"_s;
-    }
-    void registerNamesThisProgram() {
-        QFETCH(QString, name);
-        writeFile(XdgAutostartLoginItem::entryPath(), "[Desktop Entry]\nExec=/nonexistent/old\n");
-        const QString path = program(name);
-        XdgAutostartLoginItem item(path, u"Korvan Controller"_s);
-        QCOMPARE(item.status(), LoginItemStatus::notFound); // moved: registering repairs it
-        QCOMPARE(item.registerItem(), std::nullopt);
-        QCOMPARE(item.status(), LoginItemStatus::enabled);
-        QFile file(XdgAutostartLoginItem::entryPath());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray text = file.readAll();
-        QVERIFY(text.startsWith("[Desktop Entry]\n") && text.contains("\nExec=\""));
-        QVERIFY(text.contains("\nX-GNOME-Autostart-enabled=true\n"));
-        QVERIFY(QFile::remove(path));
-        QCOMPARE(item.status(), LoginItemStatus::notFound);
-        QCOMPARE(item.unregisterItem(), std::nullopt);
-        QCOMPARE(item.unregisterItem(), std::nullopt); // nothing there is no failure
-        QCOMPARE(item.status(), LoginItemStatus::notRegistered);
+    void statusAndSwitching() {
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, system);
+        if (!user.isNull())
+            writeFile(path(u"config"_s), user);
+        if (!system.isNull()) {
+            writeFile(path(u"sys"_s), system);
+            writeFile(path(u"later"_s), "[Desktop Entry]\nExec=sh\n");
+        }
+        QCOMPARE(XdgAutostartLoginItem::activeEntryPath(),
+                 path(user.isNull() && !system.isNull() ? u"sys"_s : u"config"_s));
+        // A name that needs every kind of quoting, and must come back intact.
+        const QString program = home_->path() + u"/ a$b`c\\d%f \"q\" 100% 控制器"_s;
+        QFile file(program);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.setPermissions(QFile::ExeOwner));
+        XdgAutostartLoginItem item(program, u"Korvan Controller"_s);
+        const char* names[] = {"on", "off", "gone"};
+        QStringList seen{QString::fromLatin1(names[int(item.status())])};
+        for (int i = 0; i < 2; ++i) {
+            const bool wasOn = item.status() == LoginItemStatus::enabled;
+            QCOMPARE(wasOn ? item.unregisterItem() : item.registerItem(), std::nullopt);
+            QCOMPARE(item.status() == LoginItemStatus::enabled, !wasOn);
+            QFile entry(XdgAutostartLoginItem::entryPath());
+            seen << (!entry.open(QIODevice::ReadOnly)              ? u"none"_s
+                     : entry.readAll().contains("\nHidden=true\n") ? u"hides"_s
+                                                                   : u"ours"_s);
+        }
+        QTEST(seen.join(u' '), "outcome");
+        QCOMPARE(QFileInfo(target()).size(), user == "<big>" ? 64 << 20 : 0); // written past
     }
 
     void failuresGiveTheSystemText() {
-        XdgAutostartLoginItem item(program(u"p"_s), u"Korvan Controller"_s);
+        XdgAutostartLoginItem item(u"/bin/sh"_s, u"Korvan Controller"_s);
         writeFile(home_->path() + u"/config/autostart"_s, {}); // a file where the folder goes
         QCOMPARE(item.registerItem(), std::optional<QString>(qt_error_string(ENOTDIR)));
         QCOMPARE(item.unregisterItem(), std::optional<QString>(qt_error_string(ENOTDIR)));
