@@ -3,6 +3,7 @@
 #include "KorvanConfig.h"
 #include "app/AppDelegate.h"
 #include "app/AppTexts.h"
+#include "app/QuitSignals.h"
 #include "core/PairingTexts.h"
 #include "fakes/FakePlatform.h"
 
@@ -12,6 +13,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 using Texts = QStringList;
@@ -31,6 +33,10 @@ QLineEdit* pairingCodeField() {
     return nullptr;
 }
 
+Texts words(const char* spaced) {
+    return QString::fromLatin1(spaced).split(u' ', Qt::SkipEmptyParts);
+}
+
 } // namespace
 
 class AppDelegateTest : public QObject {
@@ -45,17 +51,15 @@ class AppDelegateTest : public QObject {
     int terminations_ = 0;
     std::unique_ptr<AppDelegate> d_;
 
-    void launch(bool paired, const ServiceSnapshot& report = kLinked, int trayRetryLimit = 150) {
+    // Without `terminate`, quitting only counts.
+    void launch(bool paired, const ServiceSnapshot& report = kLinked, int trayRetryLimit = 150,
+                std::function<void()> terminate = {}) {
         services_.paired = paired;
         services_.report = report;
-        d_ = std::make_unique<AppDelegate>(
-            services_, AppDelegate::Platform{.alert = &alert_,
-                                             .loginItem = &login_,
-                                             .preferences = &prefs_,
-                                             .urlOpener = &opener_,
-                                             .trayIcon = &tray_,
-                                             .terminate = [this] { ++terminations_; },
-                                             .trayRetryLimit = trayRetryLimit});
+        AppDelegate::Platform p{&alert_, &login_, &prefs_, &opener_, &tray_};
+        p.terminate = terminate ? terminate : [this] { ++terminations_; };
+        p.trayRetryLimit = trayRetryLimit;
+        d_ = std::make_unique<AppDelegate>(services_, p);
         d_->applicationDidFinishLaunching();
     }
     QAction* item(int row) const { return tray_.menu->actions().at(row); }
@@ -76,7 +80,6 @@ class AppDelegateTest : public QObject {
         QCoreApplication::processEvents();
     }
     void opened() { Q_EMIT tray_.menu->aboutToShow(); }
-    static Texts words(const char* spaced) { return QString::fromLatin1(spaced).split(u' '); }
 
 private Q_SLOTS:
     void init() {
@@ -108,12 +111,9 @@ private Q_SLOTS:
                                 u"-"_s, stopAndQuitTitle, quitTitle}));
         QCOMPARE(enabled, u"000000100011111111"_s);
         QCOMPARE(item(17)->shortcut(), QKeySequence(u"Ctrl+Q"_s));
-        QVERIFY(!item(0)->icon().isNull() && !item(kStart)->icon().isNull());
-        QVERIFY(shows(p) && tray_.shown && pairingCodeField());
-        QCOMPARE(tray_.toolTip, productName);
+        QVERIFY(shows(p) && tray_.shown && pairingCodeField() && tray_.toolTip == productName);
         fire(5000); // nothing to ask an unpaired machine
         opened();
-        QCOMPARE(services_.calls, Texts());
         pairingCodeField()->window()->hide();
         trigger(kPairing);
         QVERIFY(pairingCodeField());
@@ -126,67 +126,53 @@ private Q_SLOTS:
         QCOMPARE(services_.calls, Texts());
     }
 
-    void pairedStartRefreshes() {
+    void pairedRefreshesUnlessBusy() {
         launch(true);
         QVERIFY(shows(Presentation::checking()) && !pairingCodeField());
         QVERIFY(services_.completeNext());
-        QVERIFY(shows(Presentation::of(kLinked, false)));
         const int iconChanges = tray_.symbolChanges;
         services_.report.agentMemoryKB = 1; // the same icon is left alone
         fire(5000);
         opened();
         services_.completeAll();
         QCOMPARE(tray_.symbolChanges, iconChanges);
-        QCOMPARE(services_.calls, words("status status status"));
-        d_->applicationWillTerminate();
-        fire(5000);
-        QCOMPARE(services_.calls.size(), 3);
-    }
-
-    void busyDropsEverythingElse() {
-        launch(true);
-        QVERIFY(services_.completeNext());
         trigger(kRestart);
-        QVERIFY(shows(Presentation::of(kLinked, true)));
+        QVERIFY(shows(Presentation::of(services_.report, true)));
         fire(5000);
         opened();
         trigger(kStopAndQuit);
         services_.report = kDisabled;
         services_.completeAll();
-        QCOMPARE(services_.calls, words("status restart status"));
         QVERIFY(shows(Presentation::of(kDisabled, false)));
+        d_->applicationWillTerminate();
+        fire(5000);
+        QCOMPARE(services_.calls, words("status status status restart status"));
         QCOMPARE(terminations_ + alert_.shown.size(), 0);
     }
 
     void firstReportStartsOnce_data() {
         QTest::addColumn<ServiceSnapshot>("report");
-        QTest::addColumn<Texts>("calls"); // after the first report, and a later failed one
-        QTest::newRow("failed") << kFailed << words("status start status status");
+        QTest::addColumn<bool>("starting"); // the user starts before the first report
+        QTest::addColumn<Texts>("calls");   // after the first report, and a later failed one
+        QTest::newRow("failed") << kFailed << false << words("status start status status");
         QTest::newRow("connecting") << ServiceSnapshot{u"enabled"_s, {}, u"online"_s, {}, 0, 0}
-                                    << words("status start status status");
-        QTest::newRow("linked") << kLinked << words("status status");
-        QTest::newRow("disabled") << kDisabled << words("status status");
+                                    << false << words("status start status status");
+        QTest::newRow("linked") << kLinked << false << words("status status");
+        QTest::newRow("disabled") << kDisabled << false << words("status status");
+        QTest::newRow("while starting") << kFailed << true << words("status start status status");
     }
     void firstReportStartsOnce() {
         QFETCH(ServiceSnapshot, report);
+        QFETCH(bool, starting);
         launch(true, report);
+        if (starting)
+            trigger(kStart);
         QVERIFY(services_.completeNext());
         services_.report = kFailed;
         services_.completeAll();
         fire(5000);
         services_.completeAll();
         QTEST(services_.calls, "calls");
-    }
-
-    void firstReportWhileBusyUsesUpTheRule() {
-        launch(true, kFailed);
-        trigger(kStart);
-        QVERIFY(services_.completeNext()); // the first report, while starting
-        QVERIFY(shows(Presentation::of(kFailed, true)));
-        services_.completeAll();
-        fire(5000);
-        services_.completeAll();
-        QCOMPARE(services_.calls, words("status start status status"));
     }
 
     void commandAlertsBeforeTheFollowUp_data() {
@@ -219,6 +205,53 @@ private Q_SLOTS:
         QVERIFY(services_.completeNext());
         QCOMPARE(terminations_, int(quits));
         QCOMPARE(services_.calls, words("status stop status"));
+    }
+
+    // Every quit ends the application's loop at once, whatever the pairing
+    // window is doing; one asked for while an alert is up asks the script for
+    // nothing more, and a report that arrives under the alert is shown there.
+    void quitEndsTheLoopAtOnce_data() {
+        QTest::addColumn<int>(
+            "how"); // a signal; 0: the quit item while pairing, -1: under an alert
+        QTest::addColumn<Texts>("calls");
+        QTest::newRow("item while pairing") << 0 << Texts();
+        QTest::newRow("item under an alert") << -1 << words("status stop status");
+        QTest::newRow("SIGTERM") << SIGTERM << words("status");
+        QTest::newRow("SIGINT") << SIGINT << words("status");
+        QTest::newRow("SIGHUP") << SIGHUP << words("status");
+    }
+    void quitEndsTheLoopAtOnce() {
+        QFETCH(int, how);
+        QuitSignals quitSignals;
+        launch(how != 0, kLinked, 150, AppDelegate::Platform().terminate);
+        connect(&quitSignals, &QuitSignals::received, d_.get(), &AppDelegate::quit);
+        services_.completeNext();
+        if (how == 0) {
+            pairingCodeField()->setText(u"abcd"_s);
+            pairingCodeField()->window()->findChild<QPushButton*>()->click();
+        }
+        services_.result = {{}, u"x"_s, 1};
+        if (how < 0)
+            trigger(kStop);
+        bool shownUnderAlert = false;
+        alert_.whileShown = [&] {
+            fire(5000);
+            services_.report = kDisabled;
+            services_.completeNext();
+            shownUnderAlert = shows(Presentation::of(kDisabled, false));
+            trigger(17);
+        };
+        QTimer deadline;
+        deadline.callOnTimeout([] { QCoreApplication::exit(1); });
+        deadline.start(10000);
+        QTimer::singleShot(0, d_.get(), [&] {
+            how > 0   ? void(std::raise(how))
+            : how < 0 ? void(services_.completeNext())
+                      : trigger(17);
+        });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QTEST(services_.calls, "calls");
+        QCOMPARE(shownUnderAlert, how < 0);
     }
 
     void loginItem_data() {
@@ -259,17 +292,14 @@ private Q_SLOTS:
         QVERIFY(item(kLogin)->isChecked());
     }
 
-    void pairingConsumesFirstRefresh() {
+    void pairingAndLinks() {
         launch(false, kFailed);
         pairingCodeField()->setText(u"abcd"_s);
         pairingCodeField()->window()->findChild<QPushButton*>()->click();
-        services_.completeAll();
+        services_.completeAll(); // pairing uses up the first refresh
         QCOMPARE(services_.calls, words("status"));
         QVERIFY(shows(Presentation::of(kFailed, false)));
-    }
-
-    void urlEntry() {
-        launch(true);
+        pairingCodeField()->window()->hide();
         d_->openURLs({QUrl(u"https://e/?code=x"_s), QUrl(u"-platform"_s)});
         QVERIFY(!pairingCodeField());
         d_->openURLs({QUrl(u"https://e/?code=w"_s), QUrl(u"KORVAN://p?code=ab"_s),
@@ -278,22 +308,22 @@ private Q_SLOTS:
     }
 
     void trayWaitsForAHost() {
-        tray_.available = false;
-        launch(true, kLinked, 3);
-        fire(2000);
-        fire(2000);
-        QVERIFY(!tray_.shown);
-        fire(2000); // shown anyway at the limit
-        QVERIFY(tray_.shown);
         for (bool terminating : {false, true}) {
             tray_.shown = tray_.available = false;
-            launch(true);
+            launch(true, kLinked, 3);
             if (terminating)
                 d_->applicationWillTerminate();
-            tray_.available = true;
             fire(2000);
+            fire(2000);
+            QVERIFY(!tray_.shown);
+            fire(2000); // shown anyway at the limit
             QCOMPARE(tray_.shown, !terminating);
         }
+        tray_.shown = tray_.available = false;
+        launch(true);
+        tray_.available = true;
+        fire(2000);
+        QVERIFY(tray_.shown);
     }
 };
 

@@ -10,6 +10,7 @@
 #include "platform/UrlOpener.h"
 #include "service/ServiceControl.h"
 
+#include <QEventLoop>
 #include <QHash>
 #include <QUrl>
 #include <functional>
@@ -72,13 +73,17 @@ struct FakeTray final : TrayIcon {
     bool isTrayAvailable() const override { return available; }
 };
 
+// Like the real alert, runs an event loop of its own: `whileShown` is called
+// inside it, and the alert returns when it has (or when the application quits).
 struct FakeAlert final : Alert {
     QStringList shown; // message, then informative text, of each
     std::function<void()> whileShown;
     void showWarning(const QString& message, const QString& informative, const QString&) override {
         shown << message << informative;
-        if (whileShown)
-            whileShown();
+        QEventLoop loop;
+        QMetaObject::invokeMethod(
+            &loop, [&] { whileShown ? whileShown() : void(), loop.quit(); }, Qt::QueuedConnection);
+        loop.exec();
     }
 };
 
