@@ -4,6 +4,7 @@
 
 #include "KorvanConfig.h"
 #include "SignalGuard.h"
+#include "platform/Translations.h"
 #include "service/ServiceManager.h"
 
 #include <QCoreApplication>
@@ -65,6 +66,7 @@ void writeErr(const QString& text) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    Translations::installQtTranslations();
     QCoreApplication::setApplicationName(QStringLiteral("korvanctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION));
 
