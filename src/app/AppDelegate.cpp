@@ -14,6 +14,7 @@
 #include "service/ServiceControl.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 #include <QPointer>
 #include <QShortcut>
@@ -84,7 +85,7 @@ void AppDelegate::buildMenu() {
     loginItem_->setCheckable(true);
 
     QAction* stopAndQuit = item(AppTexts::stopAndQuitTitle, {}, command(u"stop"_s, true));
-    QAction* quit = item(AppTexts::quitTitle, {}, [this] { platform_.terminate(); });
+    QAction* quit = item(AppTexts::quitTitle, {}, [this] { this->quit(); });
     // Ctrl+Q here, Command+Q where the toolkit maps Ctrl to Command.
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     // Qt never fires the shortcut of an action that sits only in a tray menu
@@ -174,8 +175,18 @@ void AppDelegate::retryTray() {
 }
 
 void AppDelegate::applicationWillTerminate() {
+    terminating_ = true;
     refreshTimer_.stop();
     trayRetryTimer_.stop();
+}
+
+void AppDelegate::endEventLoop() {
+    QCoreApplication::exit(0);
+}
+
+void AppDelegate::quit() {
+    applicationWillTerminate();
+    platform_.terminate();
 }
 
 void AppDelegate::refreshStatus() {
@@ -236,7 +247,9 @@ void AppDelegate::perform(const QString& command, bool quitAfter) {
         self->isBusy_ = false;
         if (result.status != 0) {
             self->showError(result.error.isEmpty() ? result.output : result.error);
-            if (!self)
+            // A quit while the alert was up ends its loop too; nothing more
+            // is asked of the script then.
+            if (!self || self->terminating_)
                 return;
         }
         // The follow-up runs whether or not the machine is paired or busy.
@@ -245,7 +258,7 @@ void AppDelegate::perform(const QString& command, bool quitAfter) {
                 return;
             self->updateMenu(report);
             if (quitAfter)
-                self->platform_.terminate();
+                self->quit();
         });
     });
 }

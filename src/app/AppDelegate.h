@@ -33,13 +33,18 @@ class UrlOpener;
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
+    // Leaves every event loop at once. Unlike QCoreApplication::quit() it asks
+    // no window to close, so a pairing window that refuses the user's close
+    // while installing cannot keep an invisible process alive.
+    static void endEventLoop();
+
     struct Platform {
         Alert* alert = nullptr;
         LoginItem* loginItem = nullptr;
         Preferences* preferences = nullptr;
         UrlOpener* urlOpener = nullptr;
         TrayIcon* trayIcon = nullptr;
-        std::function<void()> terminate; // ends the application
+        std::function<void()> terminate = endEventLoop; // ends the application
         std::chrono::milliseconds refreshInterval = std::chrono::seconds(5);
         std::chrono::milliseconds trayRetryInterval = std::chrono::seconds(2);
         int trayRetryLimit = 150; // five minutes at the default interval
@@ -50,6 +55,9 @@ public:
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
+    // What the quit item, stop-and-quit and a quit signal do: nothing more is
+    // asked of the services, and the application ends.
+    void quit();
 
     // Links the desktop asked us to open: the first whose scheme is "korvan"
     // (any case) fills and shows the pairing window; when there is none,
@@ -96,6 +104,7 @@ private:
     bool isBusy_ = false;
     bool isPaired_ = false;
     bool firstRefresh_ = true;
+    bool terminating_ = false;
     ServiceSnapshot snapshot_;
     std::unique_ptr<PairingWindowController> pairingWindow_;
 };

@@ -4,9 +4,11 @@
 #include "AppDelegate.h"
 #include "AppTexts.h"
 #include "ControllerCommandLine.h"
+#include "QuitSignals.h"
 #include "platform/Alert.h"
 #include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
+#include "platform/Translations.h"
 #include "platform/TrayIcon.h"
 #include "platform/UrlOpener.h"
 #include "platform/XdgAutostartLoginItem.h"
@@ -36,6 +38,7 @@ int main(int argc, char** argv) {
     // Taken before the application object edits argv, and byte for byte.
     const QStringList arguments = SingleInstance::argumentsOf(argc, argv);
     QApplication app(argc, argv);
+    Translations::installQtTranslations();
 
     // One controller per user: a later launch (the desktop opening a
     // korvan:// link) hands its arguments to the running one and leaves.
@@ -65,6 +68,8 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("korvan-controller"),
                                                  QIcon(QStringLiteral(":/korvan-controller.svg"))));
 
+    // Caught from here on, and until the manager below is gone.
+    QuitSignals quitSignals;
     MessageBoxAlert alert;
     XdgAutostartLoginItem loginItem(QCoreApplication::applicationFilePath(),
                                     AppTexts::controllerName);
@@ -81,11 +86,14 @@ int main(int argc, char** argv) {
     platform.preferences = &preferences;
     platform.urlOpener = &urlOpener;
     platform.trayIcon = &trayIcon;
-    platform.terminate = [] { QCoreApplication::quit(); };
 
     AppDelegate delegate(manager, platform);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      &AppDelegate::applicationWillTerminate);
+    // A logout's SIGTERM, Ctrl+C and a closed terminal quit as the menu does:
+    // exec() returns, the delegate goes, then the manager, whose runs remove
+    // the installer files this process wrote and leave the scripts running.
+    QObject::connect(&quitSignals, &QuitSignals::received, &delegate, &AppDelegate::quit);
     // Start-up waits for the event loop, as "finished launching" does; links
     // this process was started with are handled once, after it.
     QMetaObject::invokeMethod(&delegate, &AppDelegate::applicationDidFinishLaunching,

@@ -2,9 +2,23 @@
 
 #include "SymbolIcons.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
 #include <QSystemTrayIcon>
 
-SystemTrayIcon::SystemTrayIcon() : item_(std::make_unique<QSystemTrayIcon>()) {}
+SystemTrayIcon::SystemTrayIcon() : item_(std::make_unique<QSystemTrayIcon>()) {
+    // An XEmbed tray reports a left click as Trigger, and so does Qt for a
+    // StatusNotifierItem host's Activate. Context is left to Qt, which opens
+    // the menu itself; answering it too would open the menu twice. Only X11
+    // lets a program place a popup at the pointer.
+    QObject::connect(item_.get(), &QSystemTrayIcon::activated, item_.get(),
+                     [this](QSystemTrayIcon::ActivationReason reason) {
+                         if (reason == QSystemTrayIcon::Trigger && menu_ &&
+                             QGuiApplication::platformName() == u"xcb")
+                             menu_->popup(QCursor::pos());
+                     });
+}
 
 SystemTrayIcon::~SystemTrayIcon() = default;
 
@@ -19,6 +33,7 @@ void SystemTrayIcon::setSymbol(const QString& symbol, SymbolTint tint) {
 }
 
 void SystemTrayIcon::setMenu(QMenu* menu) {
+    menu_ = menu;
     item_->setContextMenu(menu);
 }
 

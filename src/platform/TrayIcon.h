@@ -4,13 +4,16 @@
 // Main thread only. The caller owns the menu and must hand in nullptr before
 // the menu goes; the item never deletes it. `setSymbol` names a bundled
 // symbol and a tint; the real item draws each pair once and afterwards only
-// switches between the drawn icons.
+// switches between the drawn icons. A left click opens the same menu as a
+// right click where the platform lets a program place it (X11); on Wayland
+// the host's own right-click menu stays the way in.
 #pragma once
 
 #include "core/Presentation.h"
 
 #include <QHash>
 #include <QIcon>
+#include <QPointer>
 #include <QString>
 #include <memory>
 
@@ -44,5 +47,6 @@ public:
 
 private:
     std::unique_ptr<QSystemTrayIcon> item_;
+    QPointer<QMenu> menu_;
     QHash<QString, QIcon> drawn_; // by symbol name and tint
 };

@@ -1,6 +1,4 @@
-// The tray controller against recording fakes: the menu is read through the
-// QMenu handed to the fake tray; each service call completes when told to.
-#include "KorvanConfig.h"
+// The tray controller against recording fakes, its menu read through the fake tray.
 #include "app/AppDelegate.h"
 #include "app/AppTexts.h"
 #include "core/PairingTexts.h"
@@ -20,14 +18,14 @@ namespace {
 
 const ServiceSnapshot kLinked{u"enabled"_s, u"online"_s, u"online"_s, u"online"_s, 51200, 20480};
 const ServiceSnapshot kFailed{u"enabled"_s, u"stopped"_s, u"stopped"_s, u"offline"_s, 0, 0};
+const ServiceSnapshot kConnecting{u"enabled"_s, {}, u"online"_s, {}, 0, 0};
 const ServiceSnapshot kDisabled{u"disabled"_s, u"stopped"_s, u"stopped"_s, u"offline"_s, 0, 0};
-enum Row { kStart = 7, kStop, kRestart, kMobile = 11, kLocal, kPairing, kLogin, kStopAndQuit = 16 };
+enum Row { kStart = 7, kStop, kRestart, kMobile = 11, kLogin = 14, kStopAndQuit = 16, kQuit };
 
 QLineEdit* pairingCodeField() {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
+    for (QWidget* w : QApplication::topLevelWidgets())
         if (w->windowTitle() == PairingTexts::windowTitle && w->isVisible())
             return w->findChildren<QLineEdit*>().at(1);
-    }
     return nullptr;
 }
 
@@ -45,17 +43,13 @@ class AppDelegateTest : public QObject {
     int terminations_ = 0;
     std::unique_ptr<AppDelegate> d_;
 
-    void launch(bool paired, const ServiceSnapshot& report = kLinked, int trayRetryLimit = 150) {
+    void launch(bool paired, const ServiceSnapshot& r = kLinked, std::function<void()> end = {}) {
         services_.paired = paired;
-        services_.report = report;
-        d_ = std::make_unique<AppDelegate>(
-            services_, AppDelegate::Platform{.alert = &alert_,
-                                             .loginItem = &login_,
-                                             .preferences = &prefs_,
-                                             .urlOpener = &opener_,
-                                             .trayIcon = &tray_,
-                                             .terminate = [this] { ++terminations_; },
-                                             .trayRetryLimit = trayRetryLimit});
+        services_.report = r;
+        AppDelegate::Platform p{&alert_, &login_, &prefs_, &opener_, &tray_};
+        p.terminate = end ? end : [this] { ++terminations_; }; // by default only counted
+        p.trayRetryLimit = 3;
+        d_ = std::make_unique<AppDelegate>(services_, p);
         d_->applicationDidFinishLaunching();
     }
     QAction* item(int row) const { return tray_.menu->actions().at(row); }
@@ -66,17 +60,21 @@ class AppDelegateTest : public QObject {
         return p == Presentation{text(1),    text(2),   text(3),      text(4),      text(5),
                                  on(kStart), on(kStop), on(kRestart), tray_.symbol, tray_.tint};
     }
-    // One firing of the delegate's repeating timer of this interval, without waiting.
-    void fire(int intervalMs) {
+    // A tick of the delegate's timer of this interval, then the menu opening.
+    void fire(int intervalMs, bool open = false) {
         for (QTimer* t : d_->findChildren<QTimer*>()) {
             QTimerEvent event(t->timerId());
             if (t->interval() == intervalMs && t->isActive() && !t->isSingleShot())
                 QCoreApplication::sendEvent(t, &event);
         }
         QCoreApplication::processEvents();
+        if (open)
+            Q_EMIT tray_.menu->aboutToShow();
     }
-    void opened() { Q_EMIT tray_.menu->aboutToShow(); }
-    static Texts words(const char* spaced) { return QString::fromLatin1(spaced).split(u' '); }
+    void pair() {
+        pairingCodeField()->setText(u"abcd"_s);
+        pairingCodeField()->window()->findChild<QPushButton*>()->click();
+    }
 
 private Q_SLOTS:
     void init() {
@@ -87,212 +85,121 @@ private Q_SLOTS:
         login_ = FakeLoginItem();
         terminations_ = 0;
     }
-    void cleanup() {
-        d_.reset();
-        QCOMPARE(tray_.menu, nullptr);
-    }
+    void cleanup() { QVERIFY((d_.reset(), tray_.menu == nullptr)); }
 
-    void unpairedStart() {
-        launch(false);
-        Texts titles;
+    void unpairedStartThenPairing() {
+        prefs_.values.clear();
+        login_.failure = u" no \n"_s; // a first start that fails says nothing
+        launch(false, kFailed);
         QString enabled;
-        for (QAction* a : tray_.menu->actions()) {
-            titles << (a->isSeparator() ? u"-"_s : a->text());
-            enabled += a->isEnabled() ? u'1' : u'0';
-        }
-        using namespace AppTexts;
-        const Presentation p = Presentation::unpaired();
-        QCOMPARE(titles, (Texts{productName, p.stateLine, p.bridgeLine, p.agentLine, p.hubLine,
-                                p.memoryLine, u"-"_s, startTitle, stopTitle, restartTitle, u"-"_s,
-                                openMobileTitle, openLocalTitle, pairingTitle, loginItemTitle,
-                                u"-"_s, stopAndQuitTitle, quitTitle}));
-        QCOMPARE(enabled, u"000000100011111111"_s);
-        QCOMPARE(item(17)->shortcut(), QKeySequence(u"Ctrl+Q"_s));
-        QVERIFY(!item(0)->icon().isNull() && !item(kStart)->icon().isNull());
-        QVERIFY(shows(p) && tray_.shown && pairingCodeField());
-        QCOMPARE(tray_.toolTip, productName);
-        fire(5000); // nothing to ask an unpaired machine
-        opened();
+        for (QAction* a : tray_.menu->actions())
+            enabled += a->isSeparator() ? u'-' : a->isEnabled() ? u'1' : u'0';
+        QCOMPARE(enabled, u"000000-000-1111-11"_s);
+        QVERIFY(shows(Presentation::unpaired()) && tray_.shown && pairingCodeField() &&
+                tray_.toolTip == AppTexts::productName && alert_.shown.isEmpty() &&
+                !prefs_.values.value(u"didConfigureLoginItem"_s));
+        fire(5000, true); // nothing to ask an unpaired machine
         QCOMPARE(services_.calls, Texts());
-        pairingCodeField()->window()->hide();
-        trigger(kPairing);
-        QVERIFY(pairingCodeField());
-        trigger(kLocal);
+        pair();
+        services_.completeAll(); // pairing uses up the first refresh: no start
+        QCOMPARE(services_.calls, Texts{u"status"_s});
+        QVERIFY(shows(Presentation::of(kFailed, false)));
         trigger(kMobile);
-        QCOMPARE(opener_.opened,
-                 (QList<QUrl>{QUrl(AppTexts::localConsoleURL), QUrl(korvan::defaultHubURL)}));
-        trigger(17); // quit
-        QCOMPARE(terminations_, 1);
-        QCOMPARE(services_.calls, Texts());
+        d_->openURLs({QUrl(u"https://e/?code=x"_s), QUrl(u"korvan:?code=ab"_s)});
+        QVERIFY(pairingCodeField()->text() == u"AB" && opener_.opened.size() == 1);
     }
 
-    void pairedStartRefreshes() {
+    void pairedStart() {
+        prefs_.values.clear();
+        tray_.available = false;
         launch(true);
+        QVERIFY(item(kLogin)->isChecked() && prefs_.values.value(u"didConfigureLoginItem"_s));
+        login_.current = LoginItemStatus::requiresApproval; // switched elsewhere
         QVERIFY(shows(Presentation::checking()) && !pairingCodeField());
         QVERIFY(services_.completeNext());
-        QVERIFY(shows(Presentation::of(kLinked, false)));
         const int iconChanges = tray_.symbolChanges;
         services_.report.agentMemoryKB = 1; // the same icon is left alone
-        fire(5000);
-        opened();
+        fire(5000, true);
         services_.completeAll();
-        QCOMPARE(tray_.symbolChanges, iconChanges);
-        QCOMPARE(services_.calls, words("status status status"));
-        d_->applicationWillTerminate();
-        fire(5000);
-        QCOMPARE(services_.calls.size(), 3);
-    }
-
-    void busyDropsEverythingElse() {
-        launch(true);
-        QVERIFY(services_.completeNext());
+        QVERIFY(tray_.symbolChanges == iconChanges && !item(kLogin)->isChecked());
         trigger(kRestart);
-        QVERIFY(shows(Presentation::of(kLinked, true)));
-        fire(5000);
-        opened();
+        QVERIFY(shows(Presentation::of(services_.report, true)));
+        fire(5000, true);
         trigger(kStopAndQuit);
         services_.report = kDisabled;
         services_.completeAll();
-        QCOMPARE(services_.calls, words("status restart status"));
         QVERIFY(shows(Presentation::of(kDisabled, false)));
-        QCOMPARE(terminations_ + alert_.shown.size(), 0);
-    }
-
-    void firstReportStartsOnce_data() {
-        QTest::addColumn<ServiceSnapshot>("report");
-        QTest::addColumn<Texts>("calls"); // after the first report, and a later failed one
-        QTest::newRow("failed") << kFailed << words("status start status status");
-        QTest::newRow("connecting") << ServiceSnapshot{u"enabled"_s, {}, u"online"_s, {}, 0, 0}
-                                    << words("status start status status");
-        QTest::newRow("linked") << kLinked << words("status status");
-        QTest::newRow("disabled") << kDisabled << words("status status");
-    }
-    void firstReportStartsOnce() {
-        QFETCH(ServiceSnapshot, report);
-        launch(true, report);
-        QVERIFY(services_.completeNext());
-        services_.report = kFailed;
-        services_.completeAll();
-        fire(5000);
-        services_.completeAll();
-        QTEST(services_.calls, "calls");
-    }
-
-    void firstReportWhileBusyUsesUpTheRule() {
-        launch(true, kFailed);
-        trigger(kStart);
-        QVERIFY(services_.completeNext()); // the first report, while starting
-        QVERIFY(shows(Presentation::of(kFailed, true)));
-        services_.completeAll();
-        fire(5000);
-        services_.completeAll();
-        QCOMPARE(services_.calls, words("status start status status"));
-    }
-
-    void commandAlertsBeforeTheFollowUp_data() {
-        QTest::addColumn<CommandResult>("result");
-        QTest::addColumn<bool>("quits"); // stop and quit, rather than stop
-        QTest::addColumn<Texts>("alert");
-        const QString title = AppTexts::errorMessage;
-        QTest::newRow("error") << CommandResult{u"x"_s, u"boom\n"_s, 1} << false
-                               << Texts{title, u"boom"_s};
-        QTest::newRow("else output, and quit")
-            << CommandResult{u"\t o \n"_s, {}, 2} << true << Texts{title, u"o"_s};
-        QTest::newRow("error of a line feed")
-            << CommandResult{u"o"_s, u"\n"_s, 1} << false << Texts{title, QString()};
-        QTest::newRow("success with error text, and quit")
-            << CommandResult{{}, u"warning"_s, 0} << true << Texts();
-    }
-    void commandAlertsBeforeTheFollowUp() {
-        QFETCH(CommandResult, result);
-        QFETCH(bool, quits);
-        launch(true);
-        QVERIFY(services_.completeNext());
-        services_.result = result;
-        Texts callsAtAlert = words("status stop");
-        alert_.whileShown = [&] { callsAtAlert = services_.calls; };
-        trigger(quits ? kStopAndQuit : kStop);
-        QVERIFY(services_.completeNext());
-        QTEST(alert_.shown, "alert");
-        QCOMPARE(callsAtAlert, words("status stop"));
-        QCOMPARE(terminations_, 0); // quitting waits for the follow-up
-        QVERIFY(services_.completeNext());
-        QCOMPARE(terminations_, int(quits));
-        QCOMPARE(services_.calls, words("status stop status"));
-    }
-
-    void loginItem_data() {
-        QTest::addColumn<bool>("configured");
-        QTest::addColumn<LoginItemStatus>("status");
-        QTest::addColumn<bool>("fails");       // at start and at the toggle
-        QTest::addColumn<Texts>("checkmarks"); // at start, after the toggle, after another start
-        QTest::newRow("first start registers once")
-            << false << LoginItemStatus::notRegistered << false << words("1 0 0");
-        QTest::newRow("first start fails silently, tries again")
-            << false << LoginItemStatus::notRegistered << true << words("0 0 1");
-        QTest::newRow("enabled: toggle unregisters")
-            << true << LoginItemStatus::enabled << false << words("1 0 0");
-        QTest::newRow("requires approval: toggle registers")
-            << true << LoginItemStatus::requiresApproval << false << words("0 1 1");
-        QTest::newRow("toggle fails") << true << LoginItemStatus::enabled << true << words("1 1 1");
-    }
-    void loginItem() {
-        QFETCH(bool, configured);
-        QFETCH(LoginItemStatus, status);
-        QFETCH(bool, fails);
-        prefs_.values[u"didConfigureLoginItem"_s] = configured;
-        login_.current = status;
-        if (fails)
-            login_.failure = u" no \n"_s;
-        launch(false);
-        Texts checkmarks{QString::number(item(kLogin)->isChecked())};
-        QCOMPARE(alert_.shown, Texts());
-        trigger(kLogin);
-        checkmarks << QString::number(item(kLogin)->isChecked());
-        QCOMPARE(alert_.shown, fails ? (Texts{AppTexts::errorMessage, u"no"_s}) : Texts());
-        login_.failure.reset();
-        launch(false);
-        QVERIFY(prefs_.values.value(u"didConfigureLoginItem"_s));
-        QTEST(checkmarks << QString::number(item(kLogin)->isChecked()), "checkmarks");
-        login_.current = LoginItemStatus::enabled; // switched on elsewhere
-        opened();
-        QVERIFY(item(kLogin)->isChecked());
-    }
-
-    void pairingConsumesFirstRefresh() {
-        launch(false, kFailed);
-        pairingCodeField()->setText(u"abcd"_s);
-        pairingCodeField()->window()->findChild<QPushButton*>()->click();
-        services_.completeAll();
-        QCOMPARE(services_.calls, words("status"));
-        QVERIFY(shows(Presentation::of(kFailed, false)));
-    }
-
-    void urlEntry() {
-        launch(true);
-        d_->openURLs({QUrl(u"https://e/?code=x"_s), QUrl(u"-platform"_s)});
-        QVERIFY(!pairingCodeField());
-        d_->openURLs({QUrl(u"https://e/?code=w"_s), QUrl(u"KORVAN://p?code=ab"_s),
-                      QUrl(u"korvan:?code=c"_s)});
-        QCOMPARE(pairingCodeField()->text(), u"AB"_s); // the first korvan link
-    }
-
-    void trayWaitsForAHost() {
-        tray_.available = false;
-        launch(true, kLinked, 3);
         fire(2000);
-        fire(2000);
+        fire(2000); // not yet at the limit of three tries
         QVERIFY(!tray_.shown);
         fire(2000); // shown anyway at the limit
         QVERIFY(tray_.shown);
-        for (bool terminating : {false, true}) {
-            tray_.shown = tray_.available = false;
-            launch(true);
-            if (terminating)
-                d_->applicationWillTerminate();
-            tray_.available = true;
-            fire(2000);
-            QCOMPARE(tray_.shown, !terminating);
+        d_->applicationWillTerminate();
+        fire(5000);
+        QCOMPARE(services_.calls.join(u' '), u"status status status restart status"_s);
+        QCOMPARE(terminations_ + alert_.shown.size(), 0);
+    }
+
+    // A failed command alerts before its follow-up; any command uses up the first-report rule.
+    void firstReportAndCommands_data() {
+        QTest::addColumn<ServiceSnapshot>("report");
+        QTest::addColumn<int>("row"); // a command, before the first report arrives
+        QTest::addColumn<CommandResult>("result");
+        QTest::addColumn<QString>("calls"); // then a refresh, with a failed report
+        QTest::addColumn<QString>("alert");
+        const CommandResult ok, error{u"x"_s, u"boom\n"_s, 1}, output{u"\t o \n"_s, {}, 2};
+        const QString starts = u"status start status status"_s, stops = u"status stop status"_s;
+        QTest::newRow("connecting") << kConnecting << 0 << ok << starts << QString();
+        QTest::newRow("linked") << kLinked << 0 << ok << u"status status"_s << QString();
+        QTest::newRow("starting") << kFailed << +kStart << ok << starts << QString();
+        QTest::newRow("stop fails")
+            << kFailed << +kStop << error << stops + u" status" << u"boom"_s;
+        QTest::newRow("quit, output") << kLinked << +kStopAndQuit << output << stops << u"o"_s;
+        QTest::newRow("quit") << kLinked << +kStopAndQuit << CommandResult{{}, u"w"_s, 0} << stops
+                              << QString();
+    }
+    void firstReportAndCommands() {
+        QFETCH(ServiceSnapshot, report);
+        QFETCH(int, row);
+        QFETCH(CommandResult, result);
+        QFETCH(QString, alert);
+        launch(true, report);
+        services_.result = result;
+        Texts callsAtAlert;
+        alert_.whileShown = [&] { callsAtAlert = services_.calls; };
+        if (row)
+            trigger(row);
+        services_.completeAll();
+        services_.report = kFailed;
+        fire(5000);
+        services_.completeAll();
+        QTEST(services_.calls.join(u' '), "calls");
+        QCOMPARE(alert_.shown, alert.isNull() ? Texts() : (Texts{AppTexts::errorMessage, alert}));
+        QCOMPARE(callsAtAlert, alert.isNull() ? Texts() : (Texts{u"status"_s, u"stop"_s}));
+        QCOMPARE(terminations_, int(row == kStopAndQuit));
+    }
+
+    // Quitting ends the loop at once, while pairing too; under an alert, no more runs.
+    void quitEndsTheLoopAtOnce() {
+        for (bool alert : {false, true}) {
+            init();
+            launch(alert, kLinked, AppDelegate::Platform().terminate);
+            services_.completeNext();
+            services_.result = {{}, u"x"_s, 1};
+            alert ? trigger(kStop) : pair();
+            alert_.whileShown = [&] {
+                fire(5000);
+                services_.completeNext(); // from switching: the same symbol, another tint
+                QVERIFY(shows(Presentation::of(kLinked, false)));
+                trigger(kQuit);
+            };
+            QTimer deadline;
+            deadline.callOnTimeout([] { QCoreApplication::exit(1); });
+            deadline.start(10000);
+            QTimer::singleShot(0, d_.get(),
+                               [&] { alert ? void(services_.completeNext()) : trigger(kQuit); });
+            QCOMPARE(QCoreApplication::exec(), 0);
+            QCOMPARE(services_.calls.join(u' '), alert ? u"status stop status"_s : QString());
         }
     }
 };

@@ -1,10 +1,8 @@
-// The built controller under a real StatusNotifierItem host (Debian's SNI
-// tray on a throw-away X server and a private session bus), its menu read and
-// clicked over dbusmenu the way a tray host does. A small control script logs
-// every run, so a test counts exactly what a click asked for.
+// The built controller under a real StatusNotifierItem host on a throw-away
+// X server and session bus, left-clicked and ended while an installer runs.
 
-#include "app/AppTexts.h"
-#include "core/StatusText.h"
+#include "core/PairingTexts.h"
+#include "support/LoopbackHttpServer.h"
 
 #include <QDir>
 #include <QProcess>
@@ -23,33 +21,17 @@ namespace {
 constexpr int kDeadlineMs = 20000;
 const QString kWatcher = u"org.kde.StatusNotifierWatcher"_s;
 const QString kItem = u"org.kde.StatusNotifierItem"_s;
-const QString kMenu = u"com.canonical.dbusmenu"_s;
-
-// Answers every command with a report of what the desired file asks for, as if
-// both services always obeyed; only `stop` changes it.
-const QByteArray kScript = R"(#!/bin/bash
-here=$(dirname "$0")
-echo "$1" >>"$here/runs"
-[ "$1" = stop ] && echo disabled >"$here/desired"
-desired=$(cat "$here/desired" 2>/dev/null || echo enabled)
-up=online
-[ "$desired" = disabled ] && up=stopped
-printf 'desired=%s\nbridge=%s\nagent=%s\nhub=%s\n' "$desired" $up $up $up
-printf 'bridge_memory_kb=20480\nagent_memory_kb=4096\n'
-)";
 
 using Child = std::unique_ptr<QProcess>;
 
 Child spawn(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
     auto child = std::make_unique<QProcess>();
     child->setProcessEnvironment(env);
-    // A crashed test leaves no X server, bus or controller behind.
     child->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     child->start(program, arguments);
     return child;
 }
 
-// TERM and a grace period; the QProcess destructor kills what is left.
 void end(Child& child) {
     if (child) {
         child->terminate();
@@ -64,6 +46,13 @@ QString firstLine(QProcess& child) {
     return QString::fromUtf8(child.readLine().trimmed());
 }
 
+QString output(const QString& program, const QStringList& arguments) {
+    QProcess tool;
+    tool.start(program, arguments);
+    std::ignore = tool.waitForFinished(kDeadlineMs);
+    return QString::fromUtf8(tool.readAllStandardOutput());
+}
+
 } // namespace
 
 class TestE2eSni : public QObject {
@@ -71,139 +60,57 @@ class TestE2eSni : public QObject {
 
     QTemporaryDir home_;
     Child x_, bus_, host_, controller_;
-    QString display_, busAddress_, item_, itemPath_, menuPath_;
+    QString busAddress_, item_, itemPath_;
     std::unique_ptr<QTemporaryDir> root_;
+    pid_t installer_ = 0;
 
     static QDBusConnection bus() { return QDBusConnection(u"e2e"_s); }
 
-    // NoBlock is how a host sends what needs no answer: a menu click, and
-    // `Activate` to the item for a left click on the icon.
-    static QDBusMessage call(const QString& service, const QString& path, const QString& interface,
-                             const QString& method, const QVariantList& arguments,
-                             QDBus::CallMode mode = QDBus::Block) {
-        QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
-        message.setArguments(arguments);
-        return bus().call(message, mode, 5000);
+    static QVariant watcher(const char* name) {
+        return QDBusInterface(kWatcher, u"/StatusNotifierWatcher"_s, kWatcher, bus())
+            .property(name);
     }
 
-    static QVariant readProperty(const QString& service, const QString& path,
-                                 const QString& interface, const QString& name) {
-        const QDBusMessage reply =
-            call(service, path, u"org.freedesktop.DBus.Properties"_s, u"Get"_s, {interface, name});
-        return qvariant_cast<QDBusVariant>(reply.arguments().value(0)).variant();
-    }
-
-    static QVariant watcher(const QString& name) {
-        return readProperty(kWatcher, u"/StatusNotifierWatcher"_s, kWatcher, name);
-    }
-
-    // A desktop session of its own: nothing of the real user's is read, and
-    // single-instance sockets of different launches never meet.
     QProcessEnvironment env(const QString& home) const {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "SESSION_MANAGER",
                                  "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
             e.remove(QString::fromLatin1(name));
-        e.insert(u"DISPLAY"_s, display_);
         e.insert(u"QT_QPA_PLATFORM"_s, u"xcb"_s);
-        e.insert(u"LANG"_s, u"C.UTF-8"_s);
-        // No accessibility bus: it would outlive the session as a daemon.
         e.insert(u"NO_AT_BRIDGE"_s, u"1"_s);
         e.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, busAddress_);
-        for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "KORVAN_APP_SUPPORT_DIR"})
+        for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "KORVAN_APP_SUPPORT_DIR", "TMPDIR"})
             e.insert(QString::fromLatin1(name), home);
         return e;
     }
 
-    // The item the watcher lists for process `pid`, as a host finds it.
     bool findItem(qint64 pid) {
-        for (const QString& entry : watcher(u"RegisteredStatusNotifierItems"_s).toStringList()) {
+        for (const QString& entry : watcher("RegisteredStatusNotifierItems").toStringList()) {
             item_ = entry.section(u'/', 0, 0);
             itemPath_ =
                 entry.contains(u'/') ? entry.mid(entry.indexOf(u'/')) : u"/StatusNotifierItem"_s;
-            if (bus().interface()->servicePid(item_).value() != pid)
-                continue;
-            const QVariant path = readProperty(item_, itemPath_, kItem, u"Menu"_s);
-            menuPath_ = qvariant_cast<QDBusObjectPath>(path).path();
-            return !menuPath_.isEmpty();
+            if (bus().interface()->servicePid(item_).value() == pid)
+                return true;
         }
         return false;
     }
 
-    // The top-level rows of the exported layout, (ia{sv}av) each: their
-    // properties, and their id under "id".
-    QList<QVariantMap> menu() const {
-        const QDBusMessage reply =
-            call(item_, menuPath_, kMenu, u"GetLayout"_s, {0, -1, QStringList()});
-        QList<QVariantMap> rows;
-        const QDBusArgument root = qvariant_cast<QDBusArgument>(reply.arguments().value(1));
-        int id = 0;
-        QVariantMap properties;
-        root.beginStructure();
-        root >> id >> properties;
-        root.beginArray();
-        while (!root.atEnd()) {
-            QDBusVariant child;
-            root >> child;
-            const QDBusArgument node = qvariant_cast<QDBusArgument>(child.variant());
-            node.beginStructure();
-            node >> id >> properties;
-            node.endStructure();
-            properties.insert(u"id"_s, id);
-            rows << properties;
-        }
-        root.endArray();
-        root.endStructure();
-        return rows;
-    }
-
-    // "<state line> <start> <stop> <restart>": + for an enabled command, -
-    // for a disabled one.
-    QString summary() const {
-        const QList<QVariantMap> rows = menu();
-        QString line = rows.value(1).value(u"label"_s).toString();
-        for (const QString& title :
-             {AppTexts::startTitle, AppTexts::stopTitle, AppTexts::restartTitle}) {
-            for (const QVariantMap& row : rows) {
-                if (row.value(u"label"_s) == title)
-                    line += row.value(u"enabled"_s, true).toBool() ? u" +"_s : u" -"_s;
-            }
-        }
-        return line;
-    }
-
-    bool click(const QString& label) const {
-        for (const QVariantMap& row : menu()) {
-            if (row.value(u"label"_s) == label)
-                return call(item_, menuPath_, kMenu, u"Event"_s,
-                            {row.value(u"id"_s), u"clicked"_s, QVariant::fromValue(QDBusVariant(0)),
-                             0u},
-                            QDBus::NoBlock)
-                           .type() != QDBusMessage::ErrorMessage;
+    bool menuShown() const { // a visible override-redirect window taller than 200 px
+        const QString pid = QString::number(controller_->processId());
+        for (const QString& id :
+             output(u"xdotool"_s, {u"search"_s, u"--onlyvisible"_s, u"--pid"_s, pid})
+                 .split(u'\n', Qt::SkipEmptyParts)) {
+            const QString info = output(u"xwininfo"_s, {u"-id"_s, id});
+            if (info.contains(u"Override Redirect State: yes"_s) &&
+                info.section(u"Height:"_s, 1).section(u'\n', 0, 0).trimmed().toInt() > 200)
+                return true;
         }
         return false;
     }
 
-    QStringList runs() const {
-        QFile log(root_->path() + u"/scripts/runs"_s);
-        return log.open(QIODevice::ReadOnly)
-                   ? QString::fromUtf8(log.readAll()).split(u'\n', Qt::SkipEmptyParts)
-                   : QStringList();
-    }
-
-    // A controller on a service root of its own, once its item is registered.
-    bool launch(bool paired) {
+    bool launch(const QStringList& arguments) {
         root_ = std::make_unique<QTemporaryDir>();
-        const auto write = [this](const QString& name, const QByteArray& content) {
-            QFile file(root_->path() + name);
-            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-        };
-        const QString script = u"/scripts/korvan-service-control.sh"_s;
-        if (!QDir(root_->path()).mkpath(u"scripts"_s) || !write(script, kScript) ||
-            !QFile::setPermissions(root_->path() + script, QFile::ReadOwner | QFile::ExeOwner) ||
-            (paired && !write(u"/.env"_s, "KORVAN_AGENT_HOST_ID=h\nKORVAN_AGENT_TOKEN=t\n")))
-            return false;
-        controller_ = spawn(QStringLiteral(KORVAN_E2E_CONTROLLER), {}, env(root_->path()));
+        controller_ = spawn(QStringLiteral(KORVAN_E2E_CONTROLLER), arguments, env(root_->path()));
         const qint64 pid = controller_->processId();
         if (QTest::qWaitFor([&] { return findItem(pid); }, kDeadlineMs))
             return true;
@@ -214,13 +121,12 @@ class TestE2eSni : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         const QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
-        // -displayfd: the server takes a free display and names it, so
-        // parallel runs never collide.
+        // -displayfd: a free display, so parallel runs never collide.
         x_ = spawn(u"Xvfb"_s, {u"-displayfd"_s, u"1"_s, u"-nolisten"_s, u"tcp"_s}, system);
-        display_ = u':' + firstLine(*x_);
-        QVERIFY2(display_.size() > 1, qPrintable(x_->errorString()));
-        // The session lasts while `cat` reads our end of the pipe; closing it
-        // takes the daemon down too, which a signal would not.
+        const QByteArray display = ':' + firstLine(*x_).toLatin1();
+        QVERIFY2(display.size() > 1, qPrintable(x_->errorString()));
+        qputenv("DISPLAY", display);
+        // Closing `cat`'s pipe takes the daemon down; a signal would not.
         bus_ = spawn(u"dbus-run-session"_s,
                      {u"--"_s, u"sh"_s, u"-c"_s,
                       u"echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null"_s},
@@ -228,11 +134,8 @@ private Q_SLOTS:
         busAddress_ = firstLine(*bus_);
         QVERIFY2(QDBusConnection::connectToBus(busAddress_, u"e2e"_s).isConnected(),
                  qPrintable(bus_->errorString()));
-        // The standalone tray races its own watcher at start-up and now and
-        // then quits; a session manager would start it again, and so do we.
-        const auto registered = [] {
-            return watcher(u"IsStatusNotifierHostRegistered"_s).toBool();
-        };
+        // The host races its own watcher and now and then quits: restart it.
+        const auto registered = [] { return watcher("IsStatusNotifierHostRegistered").toBool(); };
         for (int attempt = 0; attempt < 3 && !registered(); ++attempt) {
             end(host_);
             host_ = spawn(u"gtk-sni-tray-standalone"_s, {u"--watcher"_s}, env(home_.path()));
@@ -243,7 +146,11 @@ private Q_SLOTS:
         QVERIFY2(registered(), host_->readAllStandardError().constData());
     }
 
-    void cleanup() { end(controller_); }
+    void cleanup() {
+        end(controller_);
+        if (installer_ > 0)
+            ::kill(-std::exchange(installer_, 0), SIGKILL);
+    }
 
     void cleanupTestCase() {
         end(host_);
@@ -255,29 +162,42 @@ private Q_SLOTS:
         end(x_);
     }
 
-    void unpairedMenu() {
-        QVERIFY(launch(false));
-        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(StatusText::stateWaitingForPairing + u" - - -"),
-                                  kDeadlineMs);
-        // Before pairing there is nothing to ask the script.
-        QCOMPARE(runs(), QStringList());
+    // Each ends it in order: the installer file goes, the installer runs on.
+    void quitWhileInstalling_data() {
+        QTest::addColumn<int>("signal"); // 0: Ctrl+Q in the menu a left click opened
+        QTest::newRow("quit item") << 0;
+        QTest::newRow("SIGTERM") << SIGTERM;
     }
-
-    void linkedMenuThenStopThenQuit() {
-        QVERIFY(launch(true));
-        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(StatusText::stateLinked + u" - + +"),
-                                  kDeadlineMs);
-        QVERIFY(click(AppTexts::stopTitle));
-        QTRY_COMPARE_WITH_TIMEOUT(summary(), QString(StatusText::stateStopped + u" + - +"),
-                                  kDeadlineMs);
-        QCOMPARE(runs().count(u"stop"_s), 1);
-
-        QVERIFY(click(AppTexts::quitTitle));
+    void quitWhileInstalling() {
+        QFETCH(int, signal);
+        LoopbackHttpServer hub;
+        hub.serve("/agent/install.sh", "echo $$ >\"$HOME/installer\"; sleep 300\n");
+        QVERIFY(hub.listen());
+        QVERIFY(launch({u"korvan://p?code=ab&hub="_s + hub.baseURL()}));
+        // Return in the pairing window presses its connect button.
+        output(u"xdotool"_s,
+               {u"search"_s, u"--sync"_s, u"--onlyvisible"_s, u"--pid"_s,
+                QString::number(controller_->processId()), u"--name"_s, PairingTexts::windowTitle,
+                u"windowfocus"_s, u"--sync"_s, u"key"_s, u"Return"_s});
+        QFile pidFile(root_->path() + u"/installer"_s);
+        QVERIFY(QTest::qWaitFor([&] { return pidFile.size() > 0; }, kDeadlineMs));
+        QVERIFY(pidFile.open(QIODevice::ReadOnly));
+        installer_ = pid_t(pidFile.readAll().trimmed().toInt());
+        const QStringList enroll{u"korvan-enroll-*"_s};
+        QCOMPARE(QDir(root_->path()).entryList(enroll).size(), 1);
+        if (signal) {
+            QCOMPARE(::kill(pid_t(controller_->processId()), signal), 0);
+        } else {
+            QDBusInterface(item_, itemPath_, kItem, bus())
+                .call(QDBus::NoBlock, u"Activate"_s, 0, 0);
+            QVERIFY(QTest::qWaitFor([&] { return menuShown(); }, kDeadlineMs));
+            output(u"xdotool"_s, {u"key"_s, u"ctrl+q"_s});
+        }
         QVERIFY2(controller_->waitForFinished(kDeadlineMs), "the controller did not quit");
         QCOMPARE(controller_->exitStatus(), QProcess::NormalExit);
         QCOMPARE(controller_->exitCode(), 0);
-        // Quitting the controller asks the script for nothing more.
-        QCOMPARE(runs().count(u"stop"_s), 1);
+        QCOMPARE(QDir(root_->path()).entryList(enroll), QStringList());
+        QCOMPARE(::kill(installer_, 0), 0);
     }
 };
 

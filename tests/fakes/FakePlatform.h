@@ -1,5 +1,4 @@
-// Recording fakes of the service interface and the platform services: each
-// records what it was asked and can be told to fail; a service call completes
+// Recording fakes of the services and the platform; a service call completes
 // only when the test says so. Main thread only.
 #pragma once
 
@@ -10,12 +9,12 @@
 #include "platform/UrlOpener.h"
 #include "service/ServiceControl.h"
 
+#include <QEventLoop>
 #include <QHash>
 #include <QUrl>
 #include <functional>
 
-class FakeServices final : public ServiceControl {
-public:
+struct FakeServices final : ServiceControl {
     QStringList calls;       // "status" or the command word, in order
     QStringList enrollments; // hub, then code, of each
     QList<std::function<void()>> pending;
@@ -49,8 +48,8 @@ public:
     }
     bool completeNext() { return !pending.isEmpty() && (pending.takeFirst()(), true); }
     void completeAll() {
-        while (completeNext()) {
-        }
+        while (completeNext())
+            continue;
     }
 };
 
@@ -62,9 +61,7 @@ struct FakeTray final : TrayIcon {
     bool shown = false, available = true;
 
     void setSymbol(const QString& s, SymbolTint t) override {
-        symbol = s;
-        tint = t;
-        ++symbolChanges;
+        symbol = s, tint = t, ++symbolChanges;
     }
     void setMenu(QMenu* m) override { menu = m; }
     void setToolTip(const QString& text) override { toolTip = text; }
@@ -72,13 +69,16 @@ struct FakeTray final : TrayIcon {
     bool isTrayAvailable() const override { return available; }
 };
 
+// Runs an event loop as the real alert does, `whileShown` inside it.
 struct FakeAlert final : Alert {
     QStringList shown; // message, then informative text, of each
     std::function<void()> whileShown;
     void showWarning(const QString& message, const QString& informative, const QString&) override {
         shown << message << informative;
-        if (whileShown)
-            whileShown();
+        QEventLoop loop;
+        QMetaObject::invokeMethod(
+            &loop, [&] { whileShown ? whileShown() : void(), loop.quit(); }, Qt::QueuedConnection);
+        loop.exec();
     }
 };
 
@@ -98,13 +98,9 @@ struct FakeLoginItem final : LoginItem {
     std::optional<QString> failure; // of every change while set
 
     LoginItemStatus status() const override { return current; }
+    auto change(LoginItemStatus to) { return failure ? failure : (current = to, failure); }
     std::optional<QString> registerItem() override { return change(LoginItemStatus::enabled); }
     std::optional<QString> unregisterItem() override {
         return change(LoginItemStatus::notRegistered);
-    }
-    std::optional<QString> change(LoginItemStatus to) {
-        if (!failure)
-            current = to;
-        return failure;
     }
 };

@@ -1,0 +1,53 @@
+#include "QuitSignals.h"
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A handler reaches nothing but these; they have no destructor, and are
+// written only before the handlers are installed.
+int wakeFds[2] = {-1, -1};
+
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+extern "C" void noteSignal(int signal) {
+    const int saved = errno;
+    const auto byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t ignored = ::write(wakeFds[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+QuitSignals::QuitSignals(QObject* parent) : QObject(parent) {
+    if (wakeFds[0] < 0 && ::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return; // without a pipe the signals keep their default action
+    notifier_ = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] {
+        unsigned char byte = 0;
+        while (::read(wakeFds[0], &byte, 1) == 1)
+            Q_EMIT received(byte);
+    });
+    struct sigaction action {};
+    action.sa_handler = noteSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : kSignals)
+        ::sigaction(signal, &action, nullptr);
+}
+
+QuitSignals::~QuitSignals() {
+    if (!notifier_)
+        return;
+    // A signal after this point must not find a handler writing into a pipe
+    // nobody reads; the default action ends the process as it would have.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : kSignals)
+        ::sigaction(signal, &action, nullptr);
+}
