@@ -1,11 +1,13 @@
 // korvanctl as a user or a script runs it: each row is a bash line that sets up
 // a private machine and execs the built korvanctl (`k`); a loopback hub serves.
 #include "core/PairingTexts.h"
+#include "platform/Translations.h"
 #include "service/ServiceTexts.h"
 #include "support/BuiltProgram.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QTemporaryDir>
+#include <cerrno>
 
 namespace {
 
@@ -64,6 +66,7 @@ class KorvanctlTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
+        Translations::installQtTranslations(); // korvanctl's system messages are Qt's own
         QVERIFY(hub_.listen());
         hub_.serve("/agent/install.sh", kInstaller);
         usage_ = run("k --help").out;
@@ -99,9 +102,10 @@ private Q_SLOTS:
             "", 0);
         row("version", "k --version", "korvanctl " KORVAN_VERSION "\n", "", 0);
         row("stdout full", "online; k status --json >/dev/full", "",
-            cannot + "No space left on device\n", 74);
+            cannot + qt_error_string(ENOSPC).toUtf8() + '\n', 74);
         row("stderr full", "script 'echo a; echo b >&2'; k start 2>/dev/full", "a\n", "", 74);
-        row("stdout closed", "online; k status >&-", "", cannot + "Bad file descriptor\n", 74);
+        row("stdout closed", "online; k status >&-", "",
+            cannot + qt_error_string(EBADF).toUtf8() + '\n', 74);
 
         const QByteArray progress =
             (ServiceTexts::downloading + u'\n' + ServiceTexts::installing + u'\n').toUtf8();
