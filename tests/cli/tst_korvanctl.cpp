@@ -1,8 +1,8 @@
 // korvanctl as a user or a script runs it: each row is a bash line that sets up
 // a private machine and execs the built korvanctl (`k`); a loopback hub serves.
+#include "BuiltProgram.h"
 #include "core/PairingTexts.h"
 #include "service/ServiceTexts.h"
-#include "support/BuiltProgram.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QTemporaryDir>
@@ -21,6 +21,7 @@ unset DISPLAY XDG_RUNTIME_DIR; healthy() { # desktop helpers that say yes only t
   script :; paired; put bin/dbus-send '[ $6 = string:org.kde.StatusNotifierWatcher ] && echo boolean true'
   put bin/xdg-mime '[ $3 = x-scheme-handler/korvan ] && echo korvan-controller.desktop'; }
 k() { PATH=$M/bin exec "$KORVANCTL" "$@"; }
+odd() { mv root r$'\xff'; export KORVAN_APP_SUPPORT_DIR=$M/r$'\xff'; } # a root not named in UTF-8
 )";
 
 // Pairs, as a real one does, only when given the loopback hub and the code wanted.
@@ -115,6 +116,8 @@ private Q_SLOTS:
         row("options win",
             "export WANT=NEW; k pair --link 'korvan://p?hub=x&code=old' --code=new --hub $HUB",
             paired, progress, 0);
+        row("root not UTF-8", "odd; export WANT=AB; k pair --hub $HUB --code ab", paired, progress,
+            0);
         row("installer fails", "export WANT=FAIL; k pair --hub $HUB --code fail", "",
             progress + "installer: code rejected\n  hub said no\n", 3);
         row("no pairing", "export WANT=NOPAIR; k pair --hub $HUB --code nopair", "",
@@ -151,6 +154,10 @@ private Q_SLOTS:
             "missing " + pairing +
                 " lacks KORVAN_AGENT_TOKEN (its lines end in CR LF; only a line feed ends a line)",
             1);
+        check("root not UTF-8", "odd",
+              "ok      service root: M/r\xef\xbf\xbd (from KORVAN_APP_SUPPORT_DIR)", 0);
+        check("FIFO", "rm root/.env; mkfifo $_",
+              "fail    " + pairing + " is a FIFO, not a regular file", 1);
         check("not UTF-8", "printf '\\377' >root/.env", "fail    " + pairing + " is not UTF-8 text",
               1);
         check("no watcher", "put bin/dbus-send 'echo boolean false'",
