@@ -1,5 +1,4 @@
-// korvanctl as a user or a script runs it: each row is a bash line that sets up
-// a private machine and execs the built korvanctl (`k`); a loopback hub serves.
+// korvanctl as people run it: each row a bash line on a private machine; `k` runs korvanctl.
 #include "BuiltProgram.h"
 #include "core/PairingTexts.h"
 #include "service/ServiceTexts.h"
@@ -42,8 +41,7 @@ class KorvanctlTest : public QObject {
     LoopbackHttpServer hub_;
     QByteArray usage_;
 
-    // Runs `line` on a fresh machine; its folder reads "M/" in what was printed,
-    // and the exit status is -2 when an installer was left behind.
+    // Runs `line` on a fresh machine ("M/" in what it printed); exit -2: an installer was left.
     BuiltProgram::Result run(const QByteArray& line) {
         QTemporaryDir dir;
         const QStringList args = {u"-c"_qs, QString::fromUtf8(kMachine + line), dir.path(),
@@ -53,8 +51,7 @@ class KorvanctlTest : public QObject {
             text->replace(QFile::encodeName(dir.path() + u'/'), "M/");
         return {QDir(dir.filePath(u"tmp"_qs)).isEmpty() ? r.exitCode : -2, r.out, r.err};
     }
-    // For doctor and --help, `out` holds lines to find among the others; doctor
-    // runs where all is well but for what `change` does.
+    // For doctor and --help, `out` holds lines found among others; `change` spoils a healthy one.
     static void row(const char* name, const QByteArray& line, const QByteArray& out,
                     const QByteArray& err, int exitCode) {
         QTest::newRow(name) << line << out << err << exitCode;
@@ -89,7 +86,13 @@ private Q_SLOTS:
         row("start", "script \"printf 'a\\n\\nb'; printf '\\xe9\\x94\\x99' >&2; exit 3\"; k start",
             "a\n\nb", "\xe9\x94\x99", 3);
         row("stop", "script 'echo \"$1\"'; k stop", "stop\n", "", 0);
-        row("restart killed", "script 'kill -KILL $$'; k restart", "", "", 9);
+        row("signals end jobs that ignore SIGINT too",
+            "script '/bin/sleep 600 & echo $! >\"$0.bg\"; wait'; for s in INT TERM; do\n"
+            "rm -f root/scripts/*.bg; k start & until [ -s root/scripts/*.bg ]; do sleep 0.01; "
+            "done\n"
+            "kill -$s $!; wait $! || echo $?; bg=/proc/$(cat root/scripts/*.bg)/stat\n"
+            "while grep -qsv ') Z' $bg; do sleep 0.01; done; done",
+            "130\n143\n", "", 0);
         row("no script", "k start", "", ServiceTexts::scriptMissing.toUtf8(), 127);
         for (const char* args : {"", " launch", " start now", " status --xml", " pair --verbose=x",
                                  " pair --code", " --help x"})

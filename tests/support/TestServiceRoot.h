@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
-#include <cstdio>
+#include <fstream>
 #include <sys/stat.h>
 
 class TestServiceRoot {
@@ -30,21 +30,12 @@ public:
         ::chmod(file.constData(), executable ? 0700 : 0600);
     }
     void writeFile(const QByteArray& file, const QByteArray& bytes) const {
-        std::FILE* f = std::fopen(file.constData(), "wb");
-        if (!f ||
-            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f) != size_t(bytes.size()) ||
-            std::fclose(f) != 0)
+        if (!(std::ofstream(file.constData(), std::ios::binary) << bytes.toStdString()))
             qFatal("cannot write %s", file.constData());
     }
     QByteArray readFile(const QByteArray& relative) const {
-        QByteArray bytes;
-        if (std::FILE* f = std::fopen(QByteArray(path_ + '/' + relative).constData(), "rb")) {
-            char buffer[4096];
-            while (const size_t n = std::fread(buffer, 1, sizeof buffer, f))
-                bytes.append(buffer, qsizetype(n));
-            std::fclose(f);
-        }
-        return bytes;
+        std::ifstream in(QByteArray(path_ + '/' + relative).constData(), std::ios::binary);
+        return QByteArray::fromStdString({std::istreambuf_iterator<char>(in), {}});
     }
 
 private:
