@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QLibrary>
 #include <QStandardPaths>
+#include <sys/stat.h>
 
 namespace cli {
 
@@ -96,18 +97,20 @@ Check serviceRoot(const ServiceRoot& root) {
         root.isFromEnvironment()
             ? QString(QStringLiteral("from ") + variable)
             : QString(QStringLiteral("the default; ") + variable + QStringLiteral(" is not set"));
-    const QString text =
-        QStringLiteral("service root: ") + root.path() + QStringLiteral(" (") + source + u')';
-    const QFileInfo info(root.path());
-    if (!info.exists())
+    const QString text = QStringLiteral("service root: ") + ServiceRoot::display(root.path()) +
+                         QStringLiteral(" (") + source + u')';
+    // Asked with the root's own bytes: its name is decoded for the line only.
+    struct stat st {};
+    if (::stat(root.path().constData(), &st) != 0)
         return {Verdict::missing, text + QStringLiteral(", does not exist")};
-    if (!info.isDir())
+    if (!S_ISDIR(st.st_mode))
         return {Verdict::fail, text + QStringLiteral(", is not a folder")};
     return {Verdict::ok, text};
 }
 
 Check controlScript(const ServiceRoot& root) {
-    const QString text = QStringLiteral("control script: ") + root.controlScriptPath();
+    const QString text =
+        QStringLiteral("control script: ") + ServiceRoot::display(root.controlScriptPath());
     switch (root.checkControlScript()) {
     case ServiceRoot::Script::missing:
         return {Verdict::missing, text + QStringLiteral(" not found")};
@@ -122,7 +125,8 @@ Check controlScript(const ServiceRoot& root) {
 }
 
 Check pairingFile(const ServiceRoot& root) {
-    const QString text = QStringLiteral("pairing file: ") + root.pairingFilePath();
+    const QString text =
+        QStringLiteral("pairing file: ") + ServiceRoot::display(root.pairingFilePath());
     // The tray's own reading, so that a FIFO or a link to a device cannot
     // hang or exhaust doctor either; it names what it found instead.
     const PairingFile::Reading reading = root.readPairingFile();

@@ -24,7 +24,7 @@ QString jsonLine(const ServiceSnapshot& s, const ServiceManager& manager) {
     o.insert(QStringLiteral("agentMemoryKB"), s.agentMemoryKB);
     o.insert(QStringLiteral("state"), remoteStateName(s.state()));
     o.insert(QStringLiteral("paired"), manager.hasPairing());
-    o.insert(QStringLiteral("serviceRoot"), manager.serviceRootPath());
+    o.insert(QStringLiteral("serviceRoot"), ServiceRoot::display(manager.serviceRootPath()));
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n';
 }
 

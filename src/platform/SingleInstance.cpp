@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "core/TextRules.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -48,17 +50,13 @@ QByteArray encodeFrame(const QStringList& arguments) {
     return frame + body;
 }
 
+// A leading U+FEFF is part of an argument, not a byte-order mark.
+std::optional<QString> decodeArgument(QByteArrayView bytes) {
+    return text::decodeUtf8(bytes.toByteArray(), text::Bom::keep);
+}
+
 // Everything in a frame comes from another process: every length is checked
 // against what is actually there before it is used.
-QString decodeArgument(QByteArrayView bytes, bool* valid = nullptr) {
-    // A leading U+FEFF is part of the argument, not a byte-order mark.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom |
-                                                     QStringDecoder::Flag::Stateless);
-    QString text = decoder(bytes);
-    if (valid)
-        *valid = !decoder.hasError();
-    return text;
-}
 
 std::optional<QStringList> decodeFrame(const QByteArray& body) {
     const qsizetype size = body.size();
@@ -77,12 +75,11 @@ std::optional<QStringList> decodeFrame(const QByteArray& body) {
         pos += 4;
         if (length > quint64(size - pos))
             return std::nullopt;
-        bool valid = false;
-        QString argument =
-            decodeArgument(QByteArrayView(body.constData() + pos, qsizetype(length)), &valid);
-        if (!valid)
+        std::optional<QString> argument =
+            decodeArgument(QByteArrayView(body.constData() + pos, qsizetype(length)));
+        if (!argument)
             return std::nullopt;
-        arguments.append(std::move(argument));
+        arguments.append(std::move(*argument));
         pos += qsizetype(length);
     }
     if (pos != size)
@@ -120,8 +117,12 @@ SingleInstance::~SingleInstance() {
 
 QStringList SingleInstance::argumentsOf(int argc, const char* const* argv) {
     QStringList arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.append(decodeArgument(QByteArrayView(argv[i])));
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView bytes(argv[i]);
+        // What the desktop hands us is shown, not refused: invalid bytes as U+FFFD.
+        arguments.append(decodeArgument(bytes).value_or(
+            QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)(bytes)));
+    }
     return arguments;
 }
 
@@ -129,8 +130,18 @@ bool SingleInstance::chooseDirectory() {
     QString directory = QDir::cleanPath(qEnvironmentVariable("XDG_RUNTIME_DIR"));
     if (!isPrivateDirectory(directory)) {
         QString cache = QDir::cleanPath(qEnvironmentVariable("XDG_CACHE_HOME"));
-        if (!cache.startsWith(u'/'))
-            cache = QDir::homePath() + QStringLiteral("/.cache");
+        if (!cache.startsWith(u'/')) {
+            // Without a home there is no cache folder of ours; one under "/"
+            // would be shared by every user without one.
+            const QString home = qEnvironmentVariable("HOME");
+            if (!home.startsWith(u'/')) {
+                error_ = QStringLiteral(
+                    "no folder for the hand-over channel: "
+                    "XDG_RUNTIME_DIR is not private and HOME is not an absolute path");
+                return false;
+            }
+            cache = home + QStringLiteral("/.cache");
+        }
         directory = cache + u'/' + key_;
         QDir().mkpath(cache);
         const QByteArray native = QFile::encodeName(directory);

@@ -6,8 +6,8 @@
 // primary's whole life on "<key>.lock", beside a local socket "<key>.sock".
 // Both live in $XDG_RUNTIME_DIR when it is a real directory (not a symlink)
 // of this user with no group or other permissions; else in
-// $XDG_CACHE_HOME/<key> (default ~/.cache/<key>), created 0700 and held to
-// the same rule; else acquire() gives `unavailable`. Both ends of every
+// $XDG_CACHE_HOME/<key> (default ~/.cache/<key>, never without a HOME),
+// created 0700 and held to the same rule; else acquire() gives `unavailable`. Both ends of every
 // connection check the other's user id and refuse anyone else, so a link
 // never reaches, nor comes from, another user.
 // Because the kernel drops the lock when its holder dies, a socket left behind

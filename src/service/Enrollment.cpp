@@ -5,8 +5,6 @@
 #include "core/TextRules.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -31,7 +29,7 @@ const QString kFileSuffix = QStringLiteral(".sh");
 struct Call {
     QString hubText;
     QString pairCode;
-    QString directory;
+    QByteArray directory;
     std::vector<std::string> environment;
     std::function<void(const QString&)> progress;
     std::function<void(const CommandResult&)> completion;
@@ -94,8 +92,7 @@ std::vector<std::string> installerEnvironment(std::vector<std::string> env, cons
 // go into an owner-only (0600) auxiliary file created exclusively, which is
 // made 0700 and then renamed into place. Returns 0 or an errno code; on
 // failure neither file is left behind.
-int writeInstaller(const QString& path, const QByteArray& body) {
-    const QByteArray finalName = QFile::encodeName(path);
+int writeInstaller(const QByteArray& finalName, const QByteArray& body) {
     const QByteArray partName = finalName + ".part";
     const int fd = ::open(partName.constData(),
                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
@@ -132,7 +129,7 @@ int writeInstaller(const QString& path, const QByteArray& body) {
 void install(ProcessRunner& runner, std::shared_ptr<Call> call, const QByteArray& body) {
     const QString name =
         kFilePrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + kFileSuffix;
-    const QString path = QDir(call->directory).filePath(name);
+    const QByteArray path = call->directory + '/' + name.toUtf8();
     if (const int rc = writeInstaller(path, body); rc != 0) {
         deliver(call, failure(systemErrorText(rc)));
         return;
@@ -142,7 +139,7 @@ void install(ProcessRunner& runner, std::shared_ptr<Call> call, const QByteArray
 
     ProcessSpec job;
     job.program = "/bin/bash";
-    job.arguments = {QFile::encodeName(path).toStdString()};
+    job.arguments = {path.toStdString()};
     job.environment = installerEnvironment(std::move(call->environment), *call);
     job.mergeStreams = true;
     job.decodeText = true;
@@ -182,9 +179,12 @@ std::optional<QUrl> installerURL(const QString& hubText) {
     return installer;
 }
 
-QString temporaryDirectory() {
-    const QString dir = qEnvironmentVariable("TMPDIR");
-    return dir.isEmpty() ? QStringLiteral("/tmp") : QDir::cleanPath(dir);
+QByteArray temporaryDirectory() {
+    // Bytes, not text: a folder whose name is not UTF-8 is still that folder.
+    QByteArray dir = qgetenv("TMPDIR");
+    while (dir.size() > 1 && dir.endsWith('/'))
+        dir.chop(1);
+    return dir.isEmpty() ? QByteArray("/tmp") : dir;
 }
 
 void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode,

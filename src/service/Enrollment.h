@@ -37,8 +37,9 @@ QString hubText(const QString& hubURL);
 // not parse strictly or its scheme is not http or https (any letter case).
 std::optional<QUrl> installerURL(const QString& hubText);
 
-// The directory the installer file is written to: $TMPDIR, else /tmp.
-QString temporaryDirectory();
+// The one folder for files of our own that nobody keeps: $TMPDIR, else /tmp,
+// in the file system's bytes. The installer file is written there.
+QByteArray temporaryDirectory();
 
 void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode,
            std::chrono::milliseconds transferTimeout, std::function<void(const QString&)> progress,

@@ -2,7 +2,6 @@
 
 #include "core/TextRules.h"
 
-#include <QFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -31,12 +30,11 @@ bool isPaired(QStringView text) {
     return keys.hostId && keys.token;
 }
 
-Reading read(const QString& path) {
+Reading read(const QByteArray& path) {
     using Kind = Reading::Kind;
     // Non-blocking, so that opening a FIFO nobody writes returns at once;
     // and never a controlling terminal, whatever the name leads to.
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return {errno == ENOENT || errno == ENOTDIR ? Kind::missing : Kind::unreadable, {}};
     const auto closeAndReturn = [fd](Kind kind) {
@@ -106,7 +104,7 @@ QString problem(Reading::Kind kind) {
     return {};
 }
 
-bool isPairedAt(const QString& path) {
+bool isPairedAt(const QByteArray& path) {
     return read(path).isPaired();
 }
 

@@ -6,6 +6,7 @@
 // blocking on it. Any thread may call them.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
 
@@ -47,13 +48,13 @@ struct Reading {
     bool crLfLineEnds = false; // the text holds "\r\n", which splits no line
     bool isPaired() const { return kind == Kind::text && keys.hostId && keys.token; }
 };
-Reading read(const QString& path);
+Reading read(const QByteArray& path); // the file system's own bytes
 
 // For diagnostics: what is wrong with a reading other than `text`, e.g.
 // "is a FIFO, not a regular file".
 QString problem(Reading::Kind kind);
 
 // read(path).isPaired().
-bool isPairedAt(const QString& path);
+bool isPairedAt(const QByteArray& path);
 
 } // namespace PairingFile

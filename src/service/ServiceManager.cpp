@@ -6,12 +6,10 @@
 #include "ServiceTexts.h"
 #include "core/TextRules.h"
 
-#include <QDir>
-
 namespace {
 
 // The root owns the rule; the runner only asks before each run.
-bool isExecutableFile(const QString& path) {
+bool isExecutableFile(const QByteArray& path) {
     return ServiceRoot::checkScript(path) == ServiceRoot::Script::executable;
 }
 
@@ -34,9 +32,9 @@ CommandResult commandResult(const ProcessOutcome& outcome) {
 
 } // namespace
 
-ServiceManager::ServiceManager() : ServiceManager(QDir::homePath()) {}
+ServiceManager::ServiceManager() : ServiceManager(ServiceRoot::homeDirectory()) {}
 
-ServiceManager::ServiceManager(QString home, std::chrono::milliseconds downloadTimeout)
+ServiceManager::ServiceManager(QByteArray home, std::chrono::milliseconds downloadTimeout)
     : home_(std::move(home)), downloadTimeout_(downloadTimeout),
       runner_(std::make_unique<ProcessRunner>()) {}
 
@@ -46,20 +44,24 @@ ServiceRoot ServiceManager::serviceRoot() const {
     return ServiceRoot::locate(home_);
 }
 
-QString ServiceManager::serviceRootPath() const {
+QByteArray ServiceManager::serviceRootPath() const {
     return serviceRoot().path();
 }
 
 QUrl ServiceManager::serviceRootURL() const {
-    const QString root = serviceRootPath();
-    return QUrl::fromLocalFile(root.endsWith(u'/') ? root : root + u'/');
+    // Percent-encoded bytes, so that even a name that is not UTF-8 leads to
+    // the same folder; only what the URL shows is decoded.
+    QByteArray root = serviceRootPath();
+    if (!root.endsWith('/'))
+        root += '/';
+    return QUrl::fromEncoded("file://" + root.toPercentEncoding("/"));
 }
 
-QString ServiceManager::controlScriptPath() const {
+QByteArray ServiceManager::controlScriptPath() const {
     return serviceRoot().controlScriptPath();
 }
 
-QString ServiceManager::pairingFilePath() const {
+QByteArray ServiceManager::pairingFilePath() const {
     return serviceRoot().pairingFilePath();
 }
 
@@ -69,7 +71,7 @@ bool ServiceManager::hasPairing() const {
 
 void ServiceManager::run(const QString& command,
                          std::function<void(const CommandResult&)> completion) {
-    const QString script = controlScriptPath();
+    const QByteArray script = controlScriptPath();
     if (!isExecutableFile(script)) {
         // Never inside run(): callers finish their own bookkeeping first.
         QMetaObject::invokeMethod(
@@ -82,7 +84,7 @@ void ServiceManager::run(const QString& command,
     }
     ProcessSpec job;
     job.program = "/bin/bash";
-    job.arguments = {QFile::encodeName(script).toStdString(), command.toStdString()};
+    job.arguments = {script.toStdString(), command.toStdString()};
     job.environment = currentEnvironment();
     job.decodeText = true;
     if (command == u"status") {

@@ -29,7 +29,7 @@ public:
     ServiceManager(); // home = the current user's home
     // For tests and tools. An installer download that receives nothing for
     // `downloadTimeout` ends with the timeout text.
-    explicit ServiceManager(QString home,
+    explicit ServiceManager(QByteArray home,
                             std::chrono::milliseconds downloadTimeout = std::chrono::seconds(60));
     ~ServiceManager() override;
     ServiceManager(const ServiceManager&) = delete;
@@ -47,10 +47,11 @@ public:
     // The service root as a directory file URL, computed afresh from the
     // environment ($KORVAN_APP_SUPPORT_DIR) at every call.
     QUrl serviceRootURL() const;
-    // The same root as an absolute local path without a trailing slash.
-    QString serviceRootPath() const;
-    QString controlScriptPath() const;
-    QString pairingFilePath() const;
+    // The same root as an absolute local path without a trailing slash, in
+    // the file system's bytes, and the paths below it.
+    QByteArray serviceRootPath() const;
+    QByteArray controlScriptPath() const;
+    QByteArray pairingFilePath() const;
 
     // True when the pairing file names both agent keys with non-blank values.
     bool hasPairing() const override;
@@ -61,7 +62,7 @@ public:
                           std::function<void(const QString&)> progress,
                           std::function<void(const CommandResult&)> completion) override;
 
-    const QString& home() const { return home_; }
+    const QByteArray& home() const { return home_; }
 
     // A "status" run still going after this long is ended (default 60 s), so
     // hung status queries never pile up. Other command words have no limit.
@@ -76,7 +77,7 @@ public:
     ProcessRunner& runner() const { return *runner_; }
 
 private:
-    QString home_;
+    QByteArray home_;
     std::chrono::milliseconds downloadTimeout_;
     std::chrono::milliseconds statusTimeLimit_ = std::chrono::seconds(60);
     std::chrono::milliseconds statusExitGrace_ = std::chrono::seconds(5);

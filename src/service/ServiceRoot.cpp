@@ -2,71 +2,107 @@
 
 #include "core/TextRules.h"
 
-#include <QDir>
 #include <QFile>
+#include <climits>
+#include <optional>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// "~" and "~/x" take `home`; "~name" and "~name/x" take that user's home.
-// An unknown user leaves the text as it is.
-QString expandTilde(const QString& path, const QString& home) {
-    if (!path.startsWith(u'~'))
-        return path;
-    qsizetype slash = path.indexOf(u'/');
-    if (slash < 0)
-        slash = path.size();
-    const QString user = path.sliced(1, slash - 1);
-    QString userHome = home;
-    if (!user.isEmpty()) {
-        const QByteArray name = user.toLocal8Bit();
-        passwd entry{};
-        passwd* found = nullptr;
-        char buffer[4096];
-        if (::getpwnam_r(name.constData(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
-            return path;
-        userHome = QString::fromLocal8Bit(found->pw_dir);
-    }
-    return userHome + path.sliced(slash);
+// The home folder of `user` (empty: ourselves) from the password database.
+std::optional<QByteArray> passwordHome(const QByteArray& user) {
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    const int rc = user.isEmpty()
+                       ? ::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found)
+                       : ::getpwnam_r(user.constData(), &entry, buffer, sizeof buffer, &found);
+    if (rc != 0 || !found || !found->pw_dir)
+        return std::nullopt;
+    return QByteArray(found->pw_dir);
 }
 
-QString withoutTrailingSlashes(QString path) {
-    while (path.size() > 1 && path.endsWith(u'/'))
+// Unicode trimming of bytes that may not be UTF-8. White space is always a
+// whole, valid sequence, so what the lossy decoding trims from either end is
+// exactly the UTF-8 of those characters; the bytes between stay untouched.
+QByteArray trimmedBytes(const QByteArray& bytes) {
+    const QString decoded = QString::fromUtf8(bytes);
+    const QString kept = text::trimmed(decoded);
+    if (kept.isEmpty())
+        return {};
+    const qsizetype first = decoded.indexOf(kept);
+    const qsizetype lead = decoded.first(first).toUtf8().size();
+    const qsizetype trail = decoded.sliced(first + kept.size()).toUtf8().size();
+    return bytes.sliced(lead, bytes.size() - lead - trail);
+}
+
+// "~" and "~/x" take `home`; "~name" and "~name/x" take that user's home.
+// An unknown user leaves the path as it is.
+QByteArray expandTilde(const QByteArray& path, const QByteArray& home) {
+    if (!path.startsWith('~'))
+        return path;
+    qsizetype slash = path.indexOf('/');
+    if (slash < 0)
+        slash = path.size();
+    const QByteArray user = path.sliced(1, slash - 1);
+    const std::optional<QByteArray> userHome = user.isEmpty() ? home : passwordHome(user);
+    return userHome ? *userHome + path.sliced(slash) : path;
+}
+
+QByteArray currentDirectory() {
+    char buffer[PATH_MAX];
+    return ::getcwd(buffer, sizeof buffer) ? QByteArray(buffer) : QByteArray("/");
+}
+
+QByteArray withoutTrailingSlashes(QByteArray path) {
+    while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
     return path;
 }
 
-QString joined(const QString& dir, QStringView component) {
-    return dir.endsWith(u'/') ? QString(dir + component) : QString(dir + u'/' + component);
+QByteArray joined(const QByteArray& dir, const QByteArray& component) {
+    return (dir.endsWith('/') ? dir : dir + '/') + component;
 }
 
 } // namespace
 
-ServiceRoot ServiceRoot::locate(const QString& home) {
-    const QString override = text::trimmed(qEnvironmentVariable(variable));
-    if (!override.isEmpty())
-        return {
-            withoutTrailingSlashes(QDir::current().absoluteFilePath(expandTilde(override, home))),
-            true};
-    return {withoutTrailingSlashes(joined(home, defaultRelativePath)), false};
+QByteArray ServiceRoot::homeDirectory() {
+    const QByteArray home = qgetenv("HOME");
+    return home.isEmpty() ? passwordHome({}).value_or(QByteArray("/")) : home;
 }
 
-QString ServiceRoot::controlScriptPath() const {
-    return joined(path_, controlScriptRelativePath);
+ServiceRoot ServiceRoot::locate(const QByteArray& home) {
+    // The bytes themselves: decoding here would turn a folder whose name is
+    // not UTF-8 into another folder.
+    QByteArray override = trimmedBytes(qgetenv(variable));
+    if (!override.isEmpty()) {
+        override = expandTilde(override, home);
+        if (!override.startsWith('/'))
+            override = joined(currentDirectory(), override);
+        return {withoutTrailingSlashes(override), true};
+    }
+    return {withoutTrailingSlashes(joined(home, QStringView(defaultRelativePath).toUtf8())), false};
 }
 
-QString ServiceRoot::pairingFilePath() const {
-    return joined(path_, pairingFileName);
+QByteArray ServiceRoot::controlScriptPath() const {
+    return joined(path_, QStringView(controlScriptRelativePath).toUtf8());
 }
 
-ServiceRoot::Script ServiceRoot::checkScript(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
+QByteArray ServiceRoot::pairingFilePath() const {
+    return joined(path_, QStringView(pairingFileName).toUtf8());
+}
+
+QString ServiceRoot::display(const QByteArray& path) {
+    return QFile::decodeName(path);
+}
+
+ServiceRoot::Script ServiceRoot::checkScript(const QByteArray& path) {
     struct stat st {};
-    if (::stat(native.constData(), &st) != 0)
+    if (::stat(path.constData(), &st) != 0)
         return Script::missing;
     if (!S_ISREG(st.st_mode))
         return Script::notRegularFile;
-    return ::access(native.constData(), X_OK) == 0 ? Script::executable : Script::notExecutable;
+    return ::access(path.constData(), X_OK) == 0 ? Script::executable : Script::notExecutable;
 }

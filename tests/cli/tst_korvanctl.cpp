@@ -1,9 +1,8 @@
-// korvanctl as a user or a script runs it: each row is a bash line that sets up
-// a private machine and execs the built korvanctl (`k`); a loopback hub serves.
+// korvanctl as people run it: each row a bash line on a private machine; `k` runs korvanctl.
+#include "BuiltProgram.h"
 #include "core/PairingTexts.h"
 #include "platform/Translations.h"
 #include "service/ServiceTexts.h"
-#include "support/BuiltProgram.h"
 #include "support/LoopbackHttpServer.h"
 
 #include <QTemporaryDir>
@@ -23,6 +22,7 @@ unset DISPLAY XDG_RUNTIME_DIR; healthy() { # desktop helpers that say yes only t
   script :; paired; put bin/dbus-send '[ $6 = string:org.kde.StatusNotifierWatcher ] && echo boolean true'
   put bin/xdg-mime '[ $3 = x-scheme-handler/korvan ] && echo korvan-controller.desktop'; }
 k() { PATH=$M/bin exec "$KORVANCTL" "$@"; }
+odd() { mv root r$'\xff'; export KORVAN_APP_SUPPORT_DIR=$M/r$'\xff'; } # a root not named in UTF-8
 )";
 
 // Pairs, as a real one does, only when given the loopback hub and the code wanted.
@@ -43,8 +43,7 @@ class KorvanctlTest : public QObject {
     LoopbackHttpServer hub_;
     QByteArray usage_;
 
-    // Runs `line` on a fresh machine; its folder reads "M/" in what was printed,
-    // and the exit status is -2 when an installer was left behind.
+    // Runs `line` on a fresh machine ("M/" in what it printed); exit -2: an installer was left.
     BuiltProgram::Result run(const QByteArray& line) {
         QTemporaryDir dir;
         const QStringList args = {u"-c"_qs, QString::fromUtf8(kMachine + line), dir.path(),
@@ -54,8 +53,7 @@ class KorvanctlTest : public QObject {
             text->replace(QFile::encodeName(dir.path() + u'/'), "M/");
         return {QDir(dir.filePath(u"tmp"_qs)).isEmpty() ? r.exitCode : -2, r.out, r.err};
     }
-    // For doctor and --help, `out` holds lines to find among the others; doctor
-    // runs where all is well but for what `change` does.
+    // For doctor and --help, `out` holds lines found among others; `change` spoils a healthy one.
     static void row(const char* name, const QByteArray& line, const QByteArray& out,
                     const QByteArray& err, int exitCode) {
         QTest::newRow(name) << line << out << err << exitCode;
@@ -91,7 +89,13 @@ private Q_SLOTS:
         row("start", "script \"printf 'a\\n\\nb'; printf '\\xe9\\x94\\x99' >&2; exit 3\"; k start",
             "a\n\nb", "\xe9\x94\x99", 3);
         row("stop", "script 'echo \"$1\"'; k stop", "stop\n", "", 0);
-        row("restart killed", "script 'kill -KILL $$'; k restart", "", "", 9);
+        row("signals end jobs that ignore SIGINT too",
+            "script '/bin/sleep 600 & echo $! >\"$0.bg\"; wait'; for s in INT TERM; do\n"
+            "rm -f root/scripts/*.bg; k start & until [ -s root/scripts/*.bg ]; do sleep 0.01; "
+            "done\n"
+            "kill -$s $!; wait $! || echo $?; bg=/proc/$(cat root/scripts/*.bg)/stat\n"
+            "while grep -qsv ') Z' $bg; do sleep 0.01; done; done",
+            "130\n143\n", "", 0);
         row("no script", "k start", "", ServiceTexts::scriptMissing.toUtf8(), 127);
         for (const char* args : {"", " launch", " start now", " status --xml", " pair --verbose=x",
                                  " pair --code", " --help x"})
@@ -119,6 +123,8 @@ private Q_SLOTS:
         row("options win",
             "export WANT=NEW; k pair --link 'korvan://p?hub=x&code=old' --code=new --hub $HUB",
             paired, progress, 0);
+        row("root not UTF-8", "odd; export WANT=AB; k pair --hub $HUB --code ab", paired, progress,
+            0);
         row("installer fails", "export WANT=FAIL; k pair --hub $HUB --code fail", "",
             progress + "installer: code rejected\n  hub said no\n", 3);
         row("no pairing", "export WANT=NOPAIR; k pair --hub $HUB --code nopair", "",
@@ -155,6 +161,10 @@ private Q_SLOTS:
             "missing " + pairing +
                 " lacks KORVAN_AGENT_TOKEN (its lines end in CR LF; only a line feed ends a line)",
             1);
+        check("root not UTF-8", "odd",
+              "ok      service root: M/r\xef\xbf\xbd (from KORVAN_APP_SUPPORT_DIR)", 0);
+        check("FIFO", "rm root/.env; mkfifo $_",
+              "fail    " + pairing + " is a FIFO, not a regular file", 1);
         check("not UTF-8", "printf '\\377' >root/.env", "fail    " + pairing + " is not UTF-8 text",
               1);
         check("no watcher", "put bin/dbus-send 'echo boolean false'",

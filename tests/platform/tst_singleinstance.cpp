@@ -19,22 +19,37 @@ class TestSingleInstance : public QObject {
 private Q_SLOTS:
     void init() { qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_.path())); }
 
-    void handOverKeepsEveryArgument_data() {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("link") << QStringList{QStringLiteral("KORVAN://pair?hub=h&code=ab-cd#x")};
-        QTest::newRow("none") << QStringList{};
-        QTest::newRow("empty, BOM, controls, UTF-8")
+    // A client that breaks the rules is dropped unanswered ("another user": its user is not
+    // ours), and a later launch still hands over every argument. Frames in hex: length,
+    // argument count, each argument's length and bytes; integers 32-bit big-endian.
+    void handOver_data() {
+        QTest::addColumn<QByteArray>("hex");        // what a client sends first
+        QTest::addColumn<QStringList>("arguments"); // what the next launch hands over
+        const QStringList link{u"KORVAN://pair?hub=h&code=ab-cd#x"_qs};
+        QTest::newRow("length over the limit")
+            << QByteArray("0010 0001")
             << QStringLiteral("|\uFEFFbom|t\tb\nq\"\\|连接 \U0001F6F0e\u0301").split(u'|');
-        QTest::newRow("300 long arguments") << QStringList(300, QString(1000, QChar(0xE9)));
+        QTest::newRow("overrun") << QByteArray("0000000b 00000001 0000000a 616263")
+                                 << QStringList(300, QString(1000, QChar(0xE9)));
+        QTest::newRow("invalid UTF-8") << QByteArray("0000000a 00000001 00000002 c328") << link;
+        QTest::newRow("silent") << QByteArray() << QStringList();
+        QTest::newRow("another user") << QByteArray("00000009 00000001 00000001 78") << link;
     }
-    void handOverKeepsEveryArgument() {
+    void handOver() {
+        QFETCH(QByteArray, hex);
         QFETCH(QStringList, arguments);
         // A socket file left by a crash is replaced.
         QVERIFY(QFile(runtime_.filePath(kKey + QStringLiteral(".sock"))).open(QFile::WriteOnly));
-
         SingleInstance primary(kKey);
         QCOMPARE(primary.acquire(), SingleInstance::Role::primary);
+        primary.setClientTimeout(300);
+        primary.setPeerUser(::geteuid() + (QTest::currentDataTag() == QByteArray("another user")));
         QSignalSpy received(&primary, &SingleInstance::argumentsReceived);
+        QLocalSocket bad;
+        bad.connectToServer(primary.socketPath());
+        bad.write(QByteArray::fromHex(hex));
+        QTRY_COMPARE_WITH_TIMEOUT(bad.state(), QLocalSocket::UnconnectedState, 15000);
+        primary.setPeerUser(::geteuid());
         bool forwarded = false;
         std::unique_ptr<QThread> later(QThread::create([&] {
             SingleInstance secondary(kKey);
@@ -43,85 +58,48 @@ private Q_SLOTS:
         }));
         later->start();
         QTRY_VERIFY_WITH_TIMEOUT(later->isFinished(), 15000);
-        QVERIFY(forwarded);
+        QVERIFY(forwarded && received.size() == 1);
         QCOMPARE(received.value(0).value(0).toStringList(), arguments);
+        SingleInstance stranger(kKey); // to which the primary is someone else
+        stranger.setPeerUser(::geteuid() + 1);
+        QCOMPARE(stranger.acquire(1000), SingleInstance::Role::unavailable);
     }
 
-    // Only a real directory of ours closed to everyone else holds the channel:
-    // $XDG_RUNTIME_DIR ("run"), else $XDG_CACHE_HOME ("cache") /korvan-controller.
+    // Only a real directory of ours closed to everyone else holds the channel: $XDG_RUNTIME_DIR
+    // ("run"), else $XDG_CACHE_HOME ($x, when absolute; else $h/.cache) /korvan-controller ($c).
     void folderRule_data() {
-        QTest::addColumn<QString>("setup");  // shell commands in an empty folder; $c: cache folder
+        QTest::addColumn<QString>("setup");  // shell lines in an empty folder
         QTest::addColumn<QString>("chosen"); // "-": refused
-        const QString run = QStringLiteral("run"),
-                      cache = QStringLiteral("cache/korvan-controller");
-        const QString refused = QStringLiteral("-");
-        QTest::newRow("private runtime") << "mkdir -m 700 run" << run;
-        QTest::newRow("no runtime") << "" << cache;
-        QTest::newRow("runtime open to others") << "mkdir -m 1777 run" << cache;
-        QTest::newRow("runtime a symlink") << "mkdir -m 700 real; ln -s real run" << cache;
-        QTest::newRow("runtime of another user") << "mkdir -m 700 run; chown 65534 run" << cache;
-        QTest::newRow("cache folder open to its group") << "mkdir -p -m 750 $c" << refused;
-        QTest::newRow("cache folder a symlink") << "mkdir -m 700 r cache; ln -s ../r $c" << refused;
-        QTest::newRow("cache of another user") << "mkdir -p -m 700 $c; chown 65534 $c" << refused;
+        const char* const rows[][3] = {
+            {"private runtime", "mkdir -m 700 run", "run"},
+            {"runtime open to others", "mkdir -m 1777 run", "cache/korvan-controller"},
+            {"runtime a symlink", "mkdir -m 700 real; ln -s real run", "cache/korvan-controller"},
+            {"runtime of another user", "mkdir -m 700 run; chown 65534 run",
+             "cache/korvan-controller"},
+            {"relative cache variable", "x=cache", "h/.cache/korvan-controller"},
+            {"relative cache, no HOME", "x=cache h=", "-"},
+            {"cache folder open to its group", "mkdir -p -m 750 $c", "-"}};
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << QString::fromUtf8(row[1]) << QString::fromUtf8(row[2]);
     }
     void folderRule() {
         QFETCH(QString, setup);
-        QFETCH(QString, chosen);
-        if (setup.contains(QStringLiteral("chown")) && ::geteuid() != 0)
+        if (setup.contains(u"chown"_qs) && ::geteuid() != 0)
             QSKIP("only root can give a folder away");
         QTemporaryDir dir;
-        const QString script = u"cd \"$0\"; c=cache/korvan-controller; " + setup;
-        QCOMPARE(QProcess::execute(QStringLiteral("/bin/sh"),
-                                   {QStringLiteral("-ec"), script, dir.path()}),
-                 0);
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(QStringLiteral("run"))));
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("cache"))));
+        const QString script = u"cd \"$0\"; c=cache/korvan-controller x=$PWD/cache h=$PWD/h\n"_qs;
+        QProcess sh; // prints what $XDG_CACHE_HOME and $HOME become
+        sh.start(u"/bin/sh"_qs,
+                 {u"-ec"_qs, script + setup + u"\nprintf %s \"$x|$h\""_qs, dir.path()});
+        QVERIFY(sh.waitForFinished() && sh.exitCode() == 0);
+        const QList<QByteArray> env = sh.readAllStandardOutput().split('|');
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(u"run"_qs)));
+        qputenv("XDG_CACHE_HOME", env[0]);
+        qputenv("HOME", env[1]);
         SingleInstance instance(kKey);
         const bool primary = instance.acquire() == SingleInstance::Role::primary;
-        qunsetenv("XDG_CACHE_HOME");
-        QCOMPARE(primary ? instance.socketPath() : QStringLiteral("-"),
-                 chosen == u"-" ? chosen
-                                : dir.filePath(chosen) + QStringLiteral("/korvan-controller.sock"));
-    }
-
-    // A client that breaks the rules is dropped unanswered, and the next one served.
-    // Frames in hex: their length, then the argument count, then each
-    // argument's length and bytes, all lengths 32-bit big-endian.
-    void badClientsAreDropped_data() {
-        QTest::addColumn<QByteArray>("hex");
-        QTest::addColumn<bool>("stranger"); // the primary expects a user other than us
-        QTest::newRow("length over the limit") << QByteArray("0010 0001") << false;
-        QTest::newRow("overrun") << QByteArray("0000000b 00000001 0000000a 616263") << false;
-        QTest::newRow("invalid UTF-8") << QByteArray("0000000a 00000001 00000002 c328") << false;
-        QTest::newRow("silent") << QByteArray() << false;
-        QTest::newRow("another user") << QByteArray("00000009 00000001 00000001 78") << true;
-    }
-    void badClientsAreDropped() {
-        QFETCH(QByteArray, hex);
-        QFETCH(bool, stranger);
-        SingleInstance instance(kKey);
-        QCOMPARE(instance.acquire(), SingleInstance::Role::primary);
-        instance.setClientTimeout(300);
-        instance.setPeerUser(::geteuid() + (stranger ? 1 : 0));
-        QSignalSpy received(&instance, &SingleInstance::argumentsReceived);
-        QLocalSocket bad, good;
-        bad.connectToServer(instance.socketPath());
-        bad.write(QByteArray::fromHex(hex));
-        QTRY_COMPARE_WITH_TIMEOUT(bad.state(), QLocalSocket::UnconnectedState, 15000);
-        instance.setPeerUser(::geteuid());
-        good.connectToServer(instance.socketPath());
-        good.write(QByteArray::fromHex("0000000f 00000002 00000000 00000003 e4b8ad")); // "", "中"
-        QTRY_COMPARE_WITH_TIMEOUT(good.bytesAvailable(), qint64(1), 15000);
-        QCOMPARE(good.readAll(), QByteArray("\x06"));
-        QCOMPARE(received.value(0).value(0).toStringList(),
-                 (QStringList{{}, QStringLiteral("中")}));
-    }
-
-    void noHandOverToAnotherUser() {
-        SingleInstance primary(kKey), secondary(kKey);
-        QCOMPARE(primary.acquire(), SingleInstance::Role::primary);
-        secondary.setPeerUser(::geteuid() + 1); // the primary is a stranger to it
-        QCOMPARE(secondary.acquire(1000), SingleInstance::Role::unavailable);
+        QTEST(primary ? instance.socketPath().remove(dir.path() + u'/').chopped(23) : u"-"_qs,
+              "chosen");
     }
 };
 
