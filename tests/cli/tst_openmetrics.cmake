@@ -1,3 +1,5 @@
-add_test(NAME tst_openmetrics
-    COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tst_openmetrics.py $<TARGET_FILE:korvanctl>)
+set(_om /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tst_openmetrics.py $<TARGET_FILE:korvanctl>)
+add_test(NAME tst_openmetrics COMMAND ${_om})
+add_test(NAME tst_openmetrics_node_exporter COMMAND ${_om} ${CMAKE_CURRENT_BINARY_DIR}/node-exporter)
 set_tests_properties(tst_openmetrics PROPERTIES LABELS cli TIMEOUT 60)
+set_tests_properties(tst_openmetrics_node_exporter PROPERTIES LABELS e2e TIMEOUT 300 SKIP_RETURN_CODE 77)

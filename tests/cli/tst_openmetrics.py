@@ -1,7 +1,9 @@
 # korvanctl status --openmetrics read back by python3-prometheus-client's
-# OpenMetrics parser.
-import os, pwd, subprocess, sys, tempfile
+# OpenMetrics parser; given a scratch folder, also served by Debian's node
+# exporter (unpacked there) through its textfile collector.
+import glob, os, pwd, socket, subprocess, sys, tempfile, time, urllib.request
 from prometheus_client.openmetrics.parser import text_string_to_metric_families as om_parse
+from prometheus_client.parser import text_string_to_metric_families as text_parse
 
 KORVANCTL, USER = sys.argv[1], pwd.getpwuid(os.getuid()).pw_name
 MAX, MIN = 2**63 - 1, -(2**63)
@@ -71,3 +73,39 @@ with tempfile.TemporaryDirectory() as root:
                       (["--output", root + "/korvan-XXXXXXX.prom"], None)]:
         r = korvanctl(root, *args, stdout=out)
         assert r.returncode == 74 and r.stderr and os.listdir(root) == ["link.prom"], (args, r)
+
+if len(sys.argv) < 3:
+    sys.exit(0)
+scratch, deadline = sys.argv[2], time.monotonic() + 20
+exporter = scratch + "/root/usr/bin/prometheus-node-exporter"
+if not os.path.exists(exporter):
+    os.makedirs(scratch, exist_ok=True)
+    if subprocess.run(["apt-get", "download", "prometheus-node-exporter"], cwd=scratch).returncode:
+        sys.exit(77)  # no Debian mirror: skipped, not passed
+    subprocess.run(["dpkg", "-x", *glob.glob(scratch + "/*.deb"), scratch + "/root"], check=True)
+with socket.socket() as s:
+    s.bind(("127.0.0.1", 0))
+    address = "127.0.0.1:%d" % s.getsockname()[1]
+with tempfile.TemporaryDirectory() as folder:
+    node = subprocess.Popen([exporter, "--web.listen-address=" + address,
+                             "--collector.disable-defaults", "--collector.textfile",
+                             "--collector.textfile.directory=" + folder])
+    try:
+        for case in CASES:
+            with tempfile.TemporaryDirectory() as root:
+                path = folder + "/korvan-%s.prom" % USER
+                assert korvanctl(root_for(case, root), "--output", path).returncode == 0
+            while True:
+                try:
+                    body = urllib.request.urlopen("http://%s/metrics" % address).read().decode()
+                    break
+                except OSError:
+                    assert time.monotonic() < deadline and node.poll() is None, "no node exporter"
+            got = series(text_parse(body))
+            assert got[("node_textfile_scrape_error", ())] == 0, body
+            assert ("node_textfile_mtime_seconds", (("file", path),)) in got, body
+            korvan = {k: v for k, v in got.items() if k[0].startswith("korvan_")}
+            assert korvan == {k: float(v) for k, v in want(case).items()}, (korvan, want(case))
+    finally:
+        node.terminate()
+        node.wait(10)
