@@ -1,11 +1,12 @@
 // korvanctl as people run it: each row a bash line on a private machine; `k` runs korvanctl.
 #include "BuiltProgram.h"
 #include "core/PairingTexts.h"
-#include "platform/Translations.h"
 #include "service/ServiceTexts.h"
 #include "support/LoopbackHttpServer.h"
 
+#include <QLibraryInfo>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <cerrno>
 
 namespace {
@@ -21,7 +22,7 @@ paired() { printf 'KORVAN_AGENT_HOST_ID=s3cr3t\nKORVAN_AGENT_TOKEN=s3cr3t\n' >ro
 unset DISPLAY XDG_RUNTIME_DIR; healthy() { # desktop helpers that say yes only to the right question
   script :; paired; put bin/dbus-send '[ $6 = string:org.kde.StatusNotifierWatcher ] && echo boolean true'
   put bin/xdg-mime '[ $3 = x-scheme-handler/korvan ] && echo korvan-controller.desktop'; }
-k() { PATH=$M/bin exec "$KORVANCTL" "$@"; }
+k() { LANGUAGE=de PATH=$M/bin exec "$KORVANCTL" "$@"; }
 odd() { mv root r$'\xff'; export KORVAN_APP_SUPPORT_DIR=$M/r$'\xff'; } # a root not named in UTF-8
 )";
 
@@ -42,6 +43,7 @@ class KorvanctlTest : public QObject {
     Q_OBJECT
     LoopbackHttpServer hub_;
     QByteArray usage_;
+    QTranslator chinese_;
 
     // Runs `line` on a fresh machine ("M/" in what it printed); exit -2: an installer was left.
     BuiltProgram::Result run(const QByteArray& line) {
@@ -64,7 +66,12 @@ class KorvanctlTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        Translations::installQtTranslations(); // korvanctl's system messages are Qt's own
+        // Whatever the language asked for (German here), system messages are Qt's Chinese
+        // ones; where Qt has none, the system's own stands.
+        qputenv("LANGUAGE", "de");
+        QVERIFY(
+            chinese_.load(u"qtbase_zh_CN"_qs, QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+        QCoreApplication::installTranslator(&chinese_);
         QVERIFY(hub_.listen());
         hub_.serve("/agent/install.sh", kInstaller);
         usage_ = run("k --help").out;

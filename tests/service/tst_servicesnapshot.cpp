@@ -1,6 +1,5 @@
-// Status report parsing, the derived state, and strict UTF-8 decoding.
+// Status report parsing and the derived state.
 #include "core/ServiceSnapshot.h"
-#include "core/TextRules.h"
 
 #include <QTest>
 
@@ -9,8 +8,6 @@ class TestServiceSnapshot : public QObject {
 private Q_SLOTS:
     void parse_data();
     void parse();
-    void strictUtf8_data();
-    void strictUtf8();
 };
 
 // report | desired | bridge | agent | hub | bridge KB | agent KB | state, with
@@ -54,28 +51,6 @@ void TestServiceSnapshot::parse() {
                        QString::number(s.agentMemoryKB), remoteStateName(s.state())})
               .join(u'|'),
           "expected");
-}
-
-void TestServiceSnapshot::strictUtf8_data() {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("valid");
-    QTest::newRow("ascii, CJK, NUL, U+10FFFF")
-        << QByteArray("ab\xe7\x8a\xb6\0\xf4\x8f\xbf\xbf", 10) << true;
-    QTest::newRow("byte-order mark kept") << QByteArray("\xef\xbb\xbfx") << true;
-    QTest::newRow("ascii run, lone continuation") << QByteArray("abcdefghij\x80") << false;
-    QTest::newRow("cut sequence") << QByteArray("\xe7\x8a") << false;
-    QTest::newRow("overlong") << QByteArray("\xe0\x9f\xbf") << false;
-    QTest::newRow("surrogate") << QByteArray("\xed\xa0\x80") << false;
-    QTest::newRow("past U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << false;
-}
-
-void TestServiceSnapshot::strictUtf8() {
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, valid);
-    QString text = QStringLiteral("kept");
-    QCOMPARE(text::appendUtf8(text, bytes), valid);
-    QCOMPARE(text.toUtf8(), valid ? "kept" + bytes : QByteArray("kept"));
-    QCOMPARE(text::decodeUtf8(bytes).has_value(), valid);
 }
 
 QTEST_GUILESS_MAIN(TestServiceSnapshot)
