@@ -7,9 +7,9 @@
 //   parsing a 1 MiB status report             vs  splitting it into lines
 // Prints one row per benchmark for bench/run: name, median, baseline median,
 // unit, goal.
+#include "core/ServiceSnapshot.h"
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
-#include "core/ServiceSnapshot.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -51,9 +51,9 @@ Presentation Presentation::unpaired() {
 
 Presentation Presentation::of(const ServiceSnapshot& s, bool busy) {
     const RemoteState state = busy ? RemoteState::switching : s.state();
-    Presentation p = make(StatusText::stateLine(state), StatusText::bridgeLine(s),
-                          StatusText::agentLine(s), StatusText::hubLine(s),
-                          StatusText::memoryLine(s), state);
+    Presentation p =
+        make(StatusText::stateLine(state), StatusText::bridgeLine(s), StatusText::agentLine(s),
+             StatusText::hubLine(s), StatusText::memoryLine(s), state);
     // Stop stays offered while anything could still be running or wanted.
     const bool anythingToStop =
         s.bridge == u"online" || s.agent == u"online" || s.desired != u"disabled";

@@ -1,8 +1,8 @@
 // The status report parser: the last usable line of a key wins, a memory
 // figure comes from the report and reads back alone as itself, the state
 // agrees with the fields, and the memory line keeps its form.
-#include "core/StatusText.h"
 #include "core/ServiceSnapshot.h"
+#include "core/StatusText.h"
 
 using namespace Qt::StringLiterals;
 
@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(s.state() != RemoteState::linked ||
                (s.bridge == u"online" && s.agent == u"online" && s.hub == u"online"));
     const QString memory = StatusText::memoryLine(s);
-    FUZZ_CHECK(memory == StatusText::memoryZero || (memory.startsWith(StatusText::memoryAboutPrefix) &&
-                                                  memory.endsWith(StatusText::memorySuffix)));
+    FUZZ_CHECK(memory == StatusText::memoryZero ||
+               (memory.startsWith(StatusText::memoryAboutPrefix) &&
+                memory.endsWith(StatusText::memorySuffix)));
     return 0;
 }
