@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -38,7 +40,7 @@ class AppDelegateTest : public QObject {
     FakeTray tray_;
     FakeAlert alert_;
     FakeUrlOpener opener_;
-    FakePreferences prefs_;
+    SettingsPreferences prefs_; // in Qt's test-mode folder
     FakeLoginItem login_;
     int terminations_ = 0;
     std::unique_ptr<AppDelegate> d_;
@@ -81,14 +83,16 @@ private Q_SLOTS:
         services_ = FakeServices();
         tray_ = FakeTray();
         alert_ = FakeAlert();
-        prefs_.values = {{u"didConfigureLoginItem"_s, true}};
+        QStandardPaths::setTestModeEnabled(true);
+        QSettings().clear();
+        prefs_.setBoolValue(u"didConfigureLoginItem"_s, true);
         login_ = FakeLoginItem();
         terminations_ = 0;
     }
     void cleanup() { QVERIFY((d_.reset(), tray_.menu == nullptr)); }
 
     void unpairedStartThenPairing() {
-        prefs_.values.clear();
+        QSettings().clear();
         login_.failure = u" no \n"_s; // a first start that fails says nothing
         launch(false, kFailed);
         QString enabled;
@@ -97,7 +101,7 @@ private Q_SLOTS:
         QCOMPARE(enabled, u"000000-000-1111-11"_s);
         QVERIFY(shows(Presentation::unpaired()) && tray_.shown && pairingCodeField() &&
                 tray_.toolTip == AppTexts::productName && alert_.shown.isEmpty() &&
-                !prefs_.values.value(u"didConfigureLoginItem"_s));
+                !prefs_.boolValue(u"didConfigureLoginItem"_s));
         fire(5000, true); // nothing to ask an unpaired machine
         QCOMPARE(services_.calls, Texts());
         pair();
@@ -110,10 +114,10 @@ private Q_SLOTS:
     }
 
     void pairedStart() {
-        prefs_.values.clear();
+        QSettings().clear();
         tray_.available = false;
         launch(true);
-        QVERIFY(item(kLogin)->isChecked() && prefs_.values.value(u"didConfigureLoginItem"_s));
+        QVERIFY(item(kLogin)->isChecked() && prefs_.boolValue(u"didConfigureLoginItem"_s));
         login_.current = LoginItemStatus::requiresApproval; // switched elsewhere
         QVERIFY(shows(Presentation::checking()) && !pairingCodeField());
         QVERIFY(services_.completeNext());

@@ -10,7 +10,6 @@
 #include "service/ServiceControl.h"
 
 #include <QEventLoop>
-#include <QHash>
 #include <QUrl>
 #include <functional>
 
@@ -85,12 +84,6 @@ struct FakeAlert final : Alert {
 struct FakeUrlOpener final : UrlOpener {
     QList<QUrl> opened;
     void open(const QUrl& url) override { opened.append(url); }
-};
-
-struct FakePreferences final : Preferences {
-    QHash<QString, bool> values;
-    bool boolValue(const QString& key) const override { return values.value(key); }
-    void setBoolValue(const QString& key, bool value) override { values[key] = value; }
 };
 
 struct FakeLoginItem final : LoginItem {
