@@ -204,11 +204,11 @@ int main(int argc, char** argv) {
 
     // The runner alone: both pipes drained into memory, nothing decoded.
     ProcessRunner& runner = manager.runner();
-    ProcessSpec drainSpec;
-    drainSpec.program = "/bin/bash";
-    drainSpec.arguments = {scriptPath.toStdString(), "drain"};
-    drainSpec.environment = currentEnvironment();
-    const auto drain = [&] { runner.runToEnd(drainSpec); };
+    ProcessJob drainJob;
+    drainJob.program = "/bin/bash";
+    drainJob.arguments = {scriptPath.toStdString(), "drain"};
+    drainJob.environment = currentEnvironment();
+    const auto drain = [&] { runner.runToEnd(drainJob); };
     row("drain 256 MiB vs C reader", measure(5, drain, [&] { cReader(scriptPath.constData()); }),
         1.10);
 

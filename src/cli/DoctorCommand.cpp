@@ -59,7 +59,7 @@ std::optional<ProcessOutcome> runTool(ProcessRunner& runner, const QString& name
     const QString program = QStandardPaths::findExecutable(name);
     if (program.isEmpty())
         return std::nullopt;
-    ProcessSpec job;
+    ProcessJob job;
     job.program = QFile::encodeName(program).toStdString();
     for (const QString& argument : arguments)
         job.arguments.push_back(argument.toStdString());

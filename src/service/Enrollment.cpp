@@ -137,7 +137,7 @@ void install(ProcessRunner& runner, std::shared_ptr<Call> call, const QByteArray
 
     call->progress(ServiceTexts::installing);
 
-    ProcessSpec job;
+    ProcessJob job;
     job.program = "/bin/bash";
     job.arguments = {path.toStdString()};
     job.environment = installerEnvironment(std::move(call->environment), *call);

@@ -51,7 +51,7 @@ std::vector<char*> cStrings(const std::vector<std::string>& strings) {
 
 // Spawns the child, leading a process group of its own, with its standard
 // output and error on the given write ends. Returns 0 or the spawn error number.
-int spawn(const ProcessSpec& job, int outFd, int errFd, pid_t& pid) {
+int spawn(const ProcessJob& job, int outFd, int errFd, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     int rc = posix_spawn_file_actions_init(&actions);
@@ -101,7 +101,7 @@ int spawn(const ProcessSpec& job, int outFd, int errFd, pid_t& pid) {
 // the child alone.
 class ProcessRunner::Run : public QObject {
 public:
-    Run(ProcessRunner* owner, ProcessSpec job, Completion completion)
+    Run(ProcessRunner* owner, ProcessJob job, Completion completion)
         : QObject(owner), owner_(owner), job_(std::move(job)), completion_(std::move(completion)) {
         sinks_[0].decode = sinks_[1].decode = job_.decodeText;
     }
@@ -314,7 +314,7 @@ private:
     }
 
     ProcessRunner* owner_;
-    ProcessSpec job_;
+    ProcessJob job_;
     Completion completion_;
     pid_t pid_ = 0;
     bool reaped_ = false;
@@ -337,14 +337,14 @@ ProcessRunner::~ProcessRunner() {
     runs_.clear();
 }
 
-void ProcessRunner::start(ProcessSpec job, Completion completion) {
+void ProcessRunner::start(ProcessJob job, Completion completion) {
     auto* run = new Run(this, std::move(job), std::move(completion));
     runs_.push_back(run);
     if (const int rc = run->launch(); rc != 0)
         run->failLaunch(rc);
 }
 
-ProcessOutcome ProcessRunner::runToEnd(ProcessSpec job) {
+ProcessOutcome ProcessRunner::runToEnd(ProcessJob job) {
     QEventLoop loop;
     ProcessOutcome outcome;
     start(std::move(job), [&](ProcessOutcome o) {

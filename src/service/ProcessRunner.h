@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-struct ProcessSpec {
+struct ProcessJob {
     std::string program;                  // absolute path of the executable
     std::vector<std::string> arguments;   // argv[1..]; argv[0] is `program`
     std::vector<std::string> environment; // "NAME=value" entries, passed whole
@@ -63,10 +63,10 @@ public:
     ~ProcessRunner() override;
 
     // Starts the child and returns at once.
-    void start(ProcessSpec job, Completion completion);
+    void start(ProcessJob job, Completion completion);
 
     // Starts the child and runs a local event loop until it is done.
-    ProcessOutcome runToEnd(ProcessSpec job);
+    ProcessOutcome runToEnd(ProcessJob job);
 
     // For a command-line front end that got SIGINT or SIGTERM and exits next:
     // sends `signal`, then SIGTERM and SIGCONT (in case the group was stopped)

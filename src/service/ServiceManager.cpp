@@ -82,7 +82,7 @@ void ServiceManager::run(const QString& command,
             Qt::QueuedConnection);
         return;
     }
-    ProcessSpec job;
+    ProcessJob job;
     job.program = "/bin/bash";
     job.arguments = {script.toStdString(), command.toStdString()};
     job.environment = currentEnvironment();
