@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target sets the machine up first.
-.PHONY: setup build release test test-dev test-e2e test-package screenshots test-asan demo install uninstall package bench fuzz soak format clean
+.PHONY: setup build release test test-dev test-e2e test-package test-rules screenshots test-asan demo install uninstall package bench fuzz soak format clean
 
 setup:
 	@bash scripts/bootstrap
@@ -12,7 +12,7 @@ release: setup
 	cmake --preset release >/dev/null
 	cmake --build --preset release
 
-test: build test-dev test-e2e test-package test-asan
+test: build test-dev test-e2e test-package test-rules test-asan
 
 test-dev: build
 	ctest --preset dev
@@ -26,6 +26,11 @@ test-e2e: build
 # and AppStream validators and the unpacked programs (label package).
 test-package: build
 	ctest --test-dir build/dev -L package --output-on-failure
+
+# The shipped alert rules under promtool, which the first run unpacks from
+# Debian's prometheus package into the build folder (label rules).
+test-rules: build
+	ctest --test-dir build/dev -L rules --output-on-failure
 
 # Takes the README's pictures (docs/screenshots/); not a test.
 screenshots: build

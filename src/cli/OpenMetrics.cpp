@@ -82,6 +82,18 @@ QString openMetricsText(const StatusMetrics& m) {
     e.family(u"korvan_paired", u"1 when this machine holds a pairing with a hub");
     e.series(QString(), flag(m.paired));
 
+    // Every state a file can hold is listed, so a query by state always finds its series.
+    const QString state = m.paired ? remoteStateName(s.state()) : unpairedStateName;
+    e.family(u"korvan_state",
+             u"1 for the overall state that the tray shows, unpaired without a pairing");
+    for (const QString& name :
+         {remoteStateName(RemoteState::stopped), remoteStateName(RemoteState::linked),
+          remoteStateName(RemoteState::connecting), remoteStateName(RemoteState::failed),
+          unpairedStateName})
+        e.series(label(u"state", name), flag(name == state));
+    if (!m.paired)
+        return e.finished();
+
     e.family(u"korvan_desired",
              u"1 for the desired value the status report gives, 0 for the other known values");
     for (QStringView v : {u"enabled", u"disabled"})
@@ -91,11 +103,6 @@ QString openMetricsText(const StatusMetrics& m) {
     e.series(label(u"component", u"bridge"), flag(s.bridge == u"online"));
     e.series(label(u"component", u"agent"), flag(s.agent == u"online"));
     e.series(label(u"component", u"hub"), flag(s.hub == u"online"));
-
-    e.family(u"korvan_state", u"1 for the overall state that the tray shows for this report");
-    for (RemoteState r :
-         {RemoteState::stopped, RemoteState::linked, RemoteState::connecting, RemoteState::failed})
-        e.series(label(u"state", remoteStateName(r)), flag(s.state() == r));
 
     e.family(u"korvan_memory_bytes",
              u"Memory of the component in bytes, 1024 per kilobyte of the status report");

@@ -3,8 +3,9 @@
 // The text follows the OpenMetrics text format and stays inside the part of
 // it that Prometheus' node exporter textfile collector also reads: gauge
 // families only, every family with HELP and TYPE, no timestamps, no units,
-// ending in "# EOF". Every series carries the user's name as its `user`
-// label so that files of two users on one machine never hold the same series.
+// ending in "# EOF". An unpaired machine has had no status run: it gets only
+// korvan_paired and korvan_state, the latter at "unpaired". Every series carries the user's name as
+// its `user` label so that files of two users on one machine never hold the same series.
 //
 // `openMetricsText` and `bytesFromKB` are pure; any thread may call them.
 // `openMetricsStatus` is korvanctl's command and runs on the main thread.
@@ -17,8 +18,11 @@
 
 namespace cli {
 
+// The state that --json and --openmetrics give a machine without a pairing.
+inline const QString unpairedStateName = QStringLiteral("unpaired");
+
 struct StatusMetrics {
-    ServiceSnapshot snapshot;
+    ServiceSnapshot snapshot; // with exitCode, read only when paired
     bool paired = false;
     qint32 exitCode = 0; // of the "status" run, the runner's own 127/126 included
     QString user;

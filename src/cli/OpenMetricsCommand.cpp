@@ -57,15 +57,18 @@ int writeAtomically(StandardStreams& streams, const QString& path, const QByteAr
 
 int openMetricsStatus(Invocation& call, const QString& outputPath) {
     ServiceManager& manager = call.manager;
-    QEventLoop loop;
+    const bool paired = manager.hasPairing(); // unpaired: no run, as in the tray
     CommandResult result;
-    manager.run(QStringLiteral("status"), [&](const CommandResult& r) {
-        result = r;
-        loop.quit();
-    });
-    loop.exec();
-    const StatusMetrics metrics{ServiceSnapshot::parse(result.output), manager.hasPairing(),
-                                result.status, currentUserName()};
+    if (paired) {
+        QEventLoop loop;
+        manager.run(QStringLiteral("status"), [&](const CommandResult& r) {
+            result = r;
+            loop.quit();
+        });
+        loop.exec();
+    }
+    const StatusMetrics metrics{ServiceSnapshot::parse(result.output), paired, result.status,
+                                currentUserName()};
     const QString text = openMetricsText(metrics);
     if (outputPath.isEmpty()) {
         call.streams.out(text); // a failed write turns the exit status into 74

@@ -83,16 +83,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<int>("exitCode");
         const QByteArray cannot = "korvanctl: cannot write to standard output: ";
-        row("status", "online; k status",
+        row("status", "online; paired; k status",
             "状态: 已联动\nBridge: 运行中\nAgent: 运行中\n云端: 已联动\n当前占用: 约 70 MB\n", "",
             0);
-        row("status --json",
-            "report bridge_memory_kb=9223372036854775807 agent_memory_kb=-9223372036854775808; "
-            "paired; k status --json",
-            "{\"agent\":\"stopped\",\"agentMemoryKB\":-9223372036854775808,\"bridge\":\"stopped\","
-            "\"bridgeMemoryKB\":9223372036854775807,\"desired\":\"enabled\",\"hub\":\"offline\","
-            "\"paired\":true,\"serviceRoot\":\"M/root\",\"state\":\"failed\"}\n",
-            "", 0);
+        row("status unpaired", "online; k status",
+            "状态: 等待配对\nBridge: 尚未安装\nAgent: 尚未安装\n云端: 未连接\n当前占用: 0 MB\n", "",
+            0);
         row("start", "script \"printf 'a\\n\\nb'; printf '\\xe9\\x94\\x99' >&2; exit 3\"; k start",
             "a\n\nb", "\xe9\x94\x99", 3);
         row("stop", "script 'echo \"$1\"'; k stop", "stop\n", "", 0);
