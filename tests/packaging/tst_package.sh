@@ -12,9 +12,8 @@ version=$(field Version)
 
 [ "$(basename "$deb")" = "korvan-controller_${version}_$(field Architecture).deb" ] ||
     fail "file name $(basename "$deb")"
-# lintian's errors cover stripping, the copyright file, the changelog's
-# compression and an empty extended description.
-lintian --fail-on error "$deb" || fail "lintian reports errors"
+# lintian: stripping, the copyright file, the changelog, unit and doc paths.
+lintian --fail-on error,warning "$deb" || fail "lintian reports errors or warnings"
 while IFS='|' read -r name pattern; do
     # shellcheck disable=SC2053 # the right side is a pattern on purpose
     [[ $(field "$name") == $pattern ]] || fail "$name: '$(field "$name")' is not '$pattern'"
@@ -26,14 +25,12 @@ Depends|*libqt6core6*libqt6widgets6*
 ROWS
 
 dpkg-deb -c "$deb" | awk '{ print $6 }' >"$scratch/list"
-for path in bin/korvan-controller bin/korvanctl \
-    share/applications/korvan-controller.desktop \
+for path in bin/korvan-controller bin/korvanctl share/applications/korvan-controller.desktop \
     share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/korvan-controller.png \
     share/icons/hicolor/scalable/apps/korvan-controller.svg \
-    share/metainfo/example.korvan.Controller.metainfo.xml \
-    share/man/man1/korvanctl.1.gz share/man/man1/korvan-controller.1.gz \
-    share/bash-completion/completions/korvanctl \
-    share/doc/korvan-controller/copyright share/doc/korvan-controller/changelog.gz; do
+    share/metainfo/example.korvan.Controller.metainfo.xml share/man/man1/{korvanctl,korvan-controller}.1.gz \
+    share/{bash-completion/completions/korvanctl,zsh/vendor-completions/_korvanctl,fish/vendor_completions.d/korvanctl.fish} \
+    lib/systemd/user/korvan-metrics.{service,timer} share/doc/korvan-controller/{copyright,changelog.gz,README.md}; do
     grep -qx "./usr/$path" "$scratch/list" || fail "the package lacks /usr/$path"
 done
 ! grep -q autostart "$scratch/list" || fail "the package holds an autostart entry"
@@ -52,8 +49,7 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
     [ -z "$warnings" ] || fail "$page: $warnings"
 done
 
-# Neither program may need a display, a session bus or a running controller
-# for these, so they run with an empty environment.
+# Without a display, a session bus or a running controller: an empty environment.
 for program in korvan-controller korvanctl; do
     binary=$root/usr/bin/$program
     out=$(env -i HOME="$scratch" timeout 20 "$binary" --version) &&
@@ -61,5 +57,14 @@ for program in korvan-controller korvanctl; do
     out=$(env -i HOME="$scratch" timeout 20 "$binary" --help) &&
         [[ $out == "usage: $program "* ]] || fail "$program --help: '$out'"
 done
+
+# korvanctl --help, its manual page and each completion (fish: `-l name`) agree.
+longs() { grep -o -- '--[a-z][a-z-]*' | sort -u; }
+same() { got=$(longs) && [ "$got" = "$want" ] || fail "$1 lists $(xargs <<<"$got"), --help $(xargs <<<"$want")"; }
+want=$(env -i HOME="$scratch" "$root/usr/bin/korvanctl" --help | longs)
+same korvanctl.1 < <(zcat "$root/usr/share/man/man1/korvanctl.1.gz" | sed 's/\\-/-/g; /^\.SH OPTIONS/,/^\.SH [^O]/!d')
+same bash < <(grep -v '^ *#' "$root/usr/share/bash-completion/completions/korvanctl")
+same zsh < <(grep -v '^ *#' "$root/usr/share/zsh/vendor-completions/_korvanctl")
+same fish < <(grep '^complete' "$root/usr/share/fish/vendor_completions.d/korvanctl.fish" | sed 's/ -l / --/g')
 
 [ "$failures" -eq 0 ] && echo "package: $deb passes" || exit 1
