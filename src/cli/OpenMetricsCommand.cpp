@@ -1,8 +1,8 @@
 #include "OpenMetrics.h"
 
-#include "service/ServiceManager.h"
+#include "AwaitCompletion.h"
+#include "service/ServiceControl.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <pwd.h>
@@ -56,14 +56,9 @@ int writeAtomically(StandardStreams& streams, const QString& path, const QByteAr
 } // namespace
 
 int openMetricsStatus(Invocation& call, const QString& outputPath) {
-    ServiceManager& manager = call.manager;
-    QEventLoop loop;
-    CommandResult result;
-    manager.run(QStringLiteral("status"), [&](const CommandResult& r) {
-        result = r;
-        loop.quit();
-    });
-    loop.exec();
+    ServiceControl& manager = call.manager;
+    const auto result = awaitCompletion<CommandResult>(
+        [&](auto done) { manager.run(QStringLiteral("status"), std::move(done)); });
     const StatusMetrics metrics{ServiceSnapshot::parse(result.output), manager.hasPairing(),
                                 result.status, currentUserName()};
     const QString text = openMetricsText(metrics);

@@ -1,11 +1,10 @@
-#include "CommandTable.h"
+#include "AwaitCompletion.h"
 #include "Commands.h"
 #include "OpenMetrics.h"
 
 #include "core/StatusText.h"
-#include "service/ServiceManager.h"
+#include "service/ServiceControl.h"
 
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <optional>
@@ -14,7 +13,7 @@ namespace cli {
 
 namespace {
 
-QString jsonLine(const ServiceSnapshot& s, const ServiceManager& manager) {
+QString jsonLine(const ServiceSnapshot& s, const Invocation& call) {
     QJsonObject o;
     o.insert(QStringLiteral("desired"), s.desired);
     o.insert(QStringLiteral("bridge"), s.bridge);
@@ -23,8 +22,8 @@ QString jsonLine(const ServiceSnapshot& s, const ServiceManager& manager) {
     o.insert(QStringLiteral("bridgeMemoryKB"), s.bridgeMemoryKB);
     o.insert(QStringLiteral("agentMemoryKB"), s.agentMemoryKB);
     o.insert(QStringLiteral("state"), remoteStateName(s.state()));
-    o.insert(QStringLiteral("paired"), manager.hasPairing());
-    o.insert(QStringLiteral("serviceRoot"), ServiceRoot::display(manager.serviceRootPath()));
+    o.insert(QStringLiteral("paired"), call.manager.hasPairing());
+    o.insert(QStringLiteral("serviceRoot"), ServiceRoot::display(call.root().path()));
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n';
 }
 
@@ -41,25 +40,18 @@ QString textLines(const ServiceSnapshot& s) {
 } // namespace
 
 int statusCommand(Invocation& call) {
-    const bool openMetrics = call.options.has(QStringLiteral("--openmetrics"));
-    const std::optional<QString> output = call.options.value(QStringLiteral("--output"));
-    if ((openMetrics && call.options.has(QStringLiteral("--json"))) ||
-        (output && (!openMetrics || output->isEmpty()))) {
-        call.streams.err(usageText());
-        return 2;
-    }
-    if (openMetrics)
-        return openMetricsStatus(call, output.value_or(QString()));
-    QEventLoop loop;
-    ServiceSnapshot snapshot;
-    call.manager.status([&](const ServiceSnapshot& s) {
-        snapshot = s;
-        loop.quit();
-    });
-    loop.exec();
-    call.streams.out(call.options.has(QStringLiteral("--json")) ? jsonLine(snapshot, call.manager)
+    if (call.options.has(QStringLiteral("--openmetrics")))
+        return openMetricsStatus(
+            call, call.options.value(QStringLiteral("--output")).value_or(QString()));
+    const auto result = awaitCompletion<CommandResult>(
+        [&](auto done) { call.manager.run(QStringLiteral("status"), std::move(done)); });
+    const ServiceSnapshot snapshot = ServiceSnapshot::parse(result.output);
+    call.streams.out(call.options.has(QStringLiteral("--json")) ? jsonLine(snapshot, call)
                                                                 : textLines(snapshot));
-    return 0;
+    if (result.status == 0)
+        return 0;
+    call.streams.err(QStringLiteral("korvanctl status: ") + failedRunText(call, result) + u'\n');
+    return 1;
 }
 
 } // namespace cli

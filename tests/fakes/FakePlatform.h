@@ -10,6 +10,7 @@
 #include "service/ServiceControl.h"
 
 #include <QEventLoop>
+#include <QTimer>
 #include <QUrl>
 #include <functional>
 
@@ -23,14 +24,25 @@ struct FakeServices final : ServiceControl {
     bool paired = false;
     bool pairOnSuccess = true;
     bool enrollAtOnce = false; // completes before installAndEnroll returns
+    bool answerSoon = false;   // completes each call from the event loop, unasked
+    OutputForward forward;
+    QList<std::pair<int, QByteArray>> chunks; // forwarded before each run completes
 
     void run(const QString& command, std::function<void(const CommandResult&)> done) override {
         calls << command;
-        pending << [this, done] { done(result); };
+        pending << [this, done, live = command != u"status"] {
+            for (const auto& [stream, bytes] : chunks)
+                if (live && forward)
+                    forward(stream, bytes);
+            done(result);
+        };
+        answerIfAsked();
     }
+    void forwardOutput(OutputForward f) override { forward = std::move(f); }
     void status(std::function<void(const ServiceSnapshot&)> done) override {
         calls << QStringLiteral("status");
         pending << [this, done] { done(report); };
+        answerIfAsked();
     }
     bool hasPairing() const override { return paired; }
     void installAndEnroll(const QString& hub, const QString& code,
@@ -44,6 +56,12 @@ struct FakeServices final : ServiceControl {
         };
         if (enrollAtOnce)
             pending.takeLast()();
+        else
+            answerIfAsked();
+    }
+    void answerIfAsked() {
+        if (answerSoon)
+            QTimer::singleShot(0, [this] { completeNext(); });
     }
     bool completeNext() { return !pending.isEmpty() && (pending.takeFirst()(), true); }
     void completeAll() {
