@@ -43,8 +43,8 @@ struct Invocation {
     int input = 0;         // read by `pair --code -` and `--link -`
     std::chrono::milliseconds toolTimeLimit = std::chrono::seconds(10);
 
-    QString command; // the word that chose the row
-    Options options;
+    QString command = {}; // the word that chose the row
+    Options options = {};
 
     ServiceRoot root() const { return ServiceRoot::locate(home); }
 };
