@@ -1,9 +1,9 @@
 // korvanctl as a real process, only for what a process alone shows: signals
 // and the process group, live output, the exit status on a closed pipe. Each
 // row is a bash line on a private machine; `k` runs korvanctl.
-#include "cli/BuiltProgram.h"
-
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 class KorvanctlProcessTest : public QObject {
     Q_OBJECT
@@ -40,12 +40,13 @@ export KORVAN_APP_SUPPORT_DIR=$M/root S=$M/root/scripts/korvan-service-control.s
 script() { printf '#!/bin/bash\n%s\n' "$1" >$S; chmod +x $S; }
 k() { exec "$KORVANCTL" "$@"; }
 )";
-        const BuiltProgram::Result r =
-            BuiltProgram{u"/bin/bash"_qs}.run({u"-c"_qs, QString::fromUtf8(machine + line),
-                                               dir.path(), QStringLiteral(KORVANCTL_PATH)});
-        QTEST(r.out, "out");
-        QCOMPARE(r.err, QByteArray());
-        QCOMPARE(r.exitCode, 0);
+        QProcess bash;
+        bash.start(u"/bin/bash"_qs, {u"-c"_qs, QString::fromUtf8(machine + line), dir.path(),
+                                     QStringLiteral(KORVANCTL_PATH)});
+        QVERIFY(QTest::qWaitFor([&] { return bash.state() == QProcess::NotRunning; }, 30000));
+        QTEST(bash.readAllStandardOutput(), "out");
+        QCOMPARE(bash.readAllStandardError(), QByteArray());
+        QCOMPARE(bash.exitCode(), 0);
     }
 };
 
