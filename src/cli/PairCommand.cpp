@@ -135,11 +135,12 @@ int pairCommand(Invocation& call) {
     // The detail first, so that the last line stays the pairing window's own.
     if (!result.detail.isEmpty())
         streams.err(QStringLiteral("korvanctl pair: ") + result.detail + u'\n');
-    if (result.status == 0) {
+    if (result.status == 0)
         streams.err(QStringLiteral("korvanctl pair: the installer exited 0 but left no pairing "
-                                   "file; its last lines:\n") +
-                    lastLines(result.output, 5));
-    }
+                                   "file") +
+                    (text::trimmed(result.output).isEmpty()
+                         ? QStringLiteral(", and printed nothing\n")
+                         : QStringLiteral("; its last lines:\n") + lastLines(result.output, 5)));
     streams.err(PairingOutcome::failureLine(result) + u'\n');
     return result.status == 0 ? 1 : exitStatusFor(result.status);
 }

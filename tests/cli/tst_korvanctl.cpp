@@ -187,12 +187,24 @@ private Q_SLOTS:
         QTEST(services.calls, "calls");
     }
 
-    void enrollsWhatWasRead() {
+    void enrolls_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QStringList>("enrollments"); // hub, then code
+        QTest::newRow("code read from standard input")
+            << QStringList{u"--hub=http://h"_qs, u"--code"_qs, u"-"_qs} << QByteArray(" ab-cd \nx")
+            << QStringList{u"http://h"_qs, u"AB-CD"_qs};
+        QTest::newRow("options win over the link")
+            << QStringList{u"--link"_qs, u"-"_qs, u"--code=new"_qs, u"--hub"_qs, u"http://h"_qs}
+            << QByteArray("korvan://p?hub=x&code=old") << QStringList{u"http://h"_qs, u"NEW"_qs};
+    }
+    void enrolls() {
         FakeServices services;
         services.answerSoon = true;
-        korvanctl({u"pair"_qs, u"--hub=http://h"_qs, u"--code"_qs, u"-"_qs}, services,
-                  " ab-cd \nmore\n");
-        QCOMPARE(services.enrollments, QStringList({u"http://h"_qs, u"AB-CD"_qs}));
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, input);
+        korvanctl(QStringList{u"pair"_qs} + args, services, input);
+        QTEST(services.enrollments, "enrollments");
     }
 
     void help_data() {
