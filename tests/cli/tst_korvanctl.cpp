@@ -240,18 +240,10 @@ private Q_SLOTS:
         };
         const QByteArray script = "M/root/scripts/korvan-service-control.sh";
         const QByteArray pair = "        korvanctl pair --hub URL --code -\n";
+        // A fix line under an ok line, or a second status run, fails here.
         row("healthy", ":",
-            "ok      service root: M/root (from KORVAN_APP_SUPPORT_DIR)\n"
-            "ok      control script: " +
-                script +
-                " is executable\n"
-                "ok      pairing file: M/root/.env names KORVAN_AGENT_HOST_ID and "
-                "KORVAN_AGENT_TOKEN\n"
-                "ok      status run: exited 0 with a status report\n"
-                "ok      tray host: a StatusNotifierItem host is registered on the session bus\n"
-                "off     start at login: off (no enabled entry at M/home/autostart/korvan-"
-                "controller.desktop)\n"
-                "ok      korvan:// links: opened by korvan-controller.desktop\n",
+            "ok      status run: exited 0 with a status report\n"
+            "ok      tray host: a StatusNotifierItem host is registered on the session bus\n",
             0, report);
         row("not executable", "chmod -x root/scripts/*",
             "fail    control script: " + script + " is not executable\n        chmod u+x '" +
