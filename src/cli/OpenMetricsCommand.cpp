@@ -1,8 +1,8 @@
 #include "OpenMetrics.h"
 
-#include "service/ServiceManager.h"
+#include "AwaitCompletion.h"
+#include "service/ServiceControl.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <pwd.h>
@@ -56,17 +56,12 @@ int writeAtomically(StandardStreams& streams, const QString& path, const QByteAr
 } // namespace
 
 int openMetricsStatus(Invocation& call, const QString& outputPath) {
-    ServiceManager& manager = call.manager;
+    ServiceControl& manager = call.manager;
     const bool paired = manager.hasPairing(); // unpaired: no run, as in the tray
     CommandResult result;
-    if (paired) {
-        QEventLoop loop;
-        manager.run(QStringLiteral("status"), [&](const CommandResult& r) {
-            result = r;
-            loop.quit();
-        });
-        loop.exec();
-    }
+    if (paired)
+        result = awaitCompletion<CommandResult>(
+            [&](auto done) { manager.run(QStringLiteral("status"), std::move(done)); });
     const StatusMetrics metrics{ServiceSnapshot::parse(result.output), paired, result.status,
                                 currentUserName()};
     const QString text = openMetricsText(metrics);

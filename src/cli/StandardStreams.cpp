@@ -9,26 +9,25 @@
 
 namespace cli {
 
-StandardStreams::StandardStreams() {
+void StandardStreams::prepareProcess() {
     std::signal(SIGPIPE, SIG_IGN);
     for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        // open() takes the lowest free number, which is `fd` itself.
-        if (::open("/dev/null", O_RDONLY) != fd && fd > 0)
-            (fd == 1 ? out_ : err_).error = EBADF;
+        // open() takes the lowest free number, which is `fd` itself; opened
+        // read-only, a write to it fails with EBADF as to a closed one.
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            ::open("/dev/null", O_RDONLY);
     }
 }
 
 void StandardStreams::write(Stream& stream, const QString& text) {
-    write(stream, text.toUtf8());
+    write(stream, QByteArrayView(text.toUtf8()));
 }
 
-void StandardStreams::write(Stream& stream, const QByteArray& bytes) {
+void StandardStreams::write(Stream& stream, QByteArrayView bytes) {
     qsizetype done = 0;
     while (stream.error == 0 && done < bytes.size()) {
         const ssize_t n =
-            ::write(stream.fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+            ::write(stream.fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
         if (n >= 0) {
             done += n;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {

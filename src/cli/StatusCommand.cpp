@@ -1,11 +1,10 @@
-#include "CommandTable.h"
+#include "AwaitCompletion.h"
 #include "Commands.h"
 #include "OpenMetrics.h"
 
 #include "core/Presentation.h"
-#include "service/ServiceManager.h"
+#include "service/ServiceControl.h"
 
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <optional>
@@ -16,7 +15,7 @@ namespace {
 
 // Without a report (an unpaired machine) its fields are null rather than the
 // defaults a missing key gets, which a reader could take for a real report.
-QString jsonLine(const std::optional<ServiceSnapshot>& report, const ServiceManager& manager) {
+QString jsonLine(const std::optional<ServiceSnapshot>& report, const Invocation& call) {
     const auto field = [&](auto member) {
         return report ? QJsonValue((*report).*member) : QJsonValue();
     };
@@ -30,7 +29,7 @@ QString jsonLine(const std::optional<ServiceSnapshot>& report, const ServiceMana
     o.insert(QStringLiteral("state"),
              report ? remoteStateName(report->state()) : unpairedStateName);
     o.insert(QStringLiteral("paired"), report.has_value());
-    o.insert(QStringLiteral("serviceRoot"), ServiceRoot::display(manager.serviceRootPath()));
+    o.insert(QStringLiteral("serviceRoot"), ServiceRoot::display(call.root().path()));
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + u'\n';
 }
 
@@ -45,31 +44,24 @@ QString textLines(const Presentation& p) {
 } // namespace
 
 int statusCommand(Invocation& call) {
-    const bool openMetrics = call.options.has(QStringLiteral("--openmetrics"));
-    const std::optional<QString> output = call.options.value(QStringLiteral("--output"));
-    if ((openMetrics && call.options.has(QStringLiteral("--json"))) ||
-        (output && (!openMetrics || output->isEmpty()))) {
-        call.streams.err(usageText());
-        return 2;
-    }
-    if (openMetrics)
-        return openMetricsStatus(call, output.value_or(QString()));
+    if (call.options.has(QStringLiteral("--openmetrics")))
+        return openMetricsStatus(
+            call, call.options.value(QStringLiteral("--output")).value_or(QString()));
+    const bool json = call.options.has(QStringLiteral("--json"));
     // As the tray does, an unpaired machine is never asked for its status.
-    std::optional<ServiceSnapshot> report;
-    if (call.manager.hasPairing()) {
-        QEventLoop loop;
-        call.manager.status([&](const ServiceSnapshot& s) {
-            report = s;
-            loop.quit();
-        });
-        loop.exec();
+    if (!call.manager.hasPairing()) {
+        call.streams.out(json ? jsonLine(std::nullopt, call) : textLines(Presentation::unpaired()));
+        return 0;
     }
-    if (call.options.has(QStringLiteral("--json")))
-        call.streams.out(jsonLine(report, call.manager));
-    else
-        call.streams.out(
-            textLines(report ? Presentation::of(*report, false) : Presentation::unpaired()));
-    return 0;
+    const auto result = awaitCompletion<CommandResult>(
+        [&](auto done) { call.manager.run(QStringLiteral("status"), std::move(done)); });
+    const ServiceSnapshot snapshot = ServiceSnapshot::parse(result.output);
+    call.streams.out(json ? jsonLine(snapshot, call)
+                          : textLines(Presentation::of(snapshot, false)));
+    if (result.status == 0)
+        return 0;
+    call.streams.err(QStringLiteral("korvanctl status: ") + failedRunText(call, result) + u'\n');
+    return 1;
 }
 
 } // namespace cli

@@ -13,6 +13,9 @@ struct CommandResult {
     QString output;
     QString error;
     qint32 status = 0;
+    // What went wrong in the words of the layer that saw it (the URL, the
+    // HTTP status or Qt's error, the reason); empty when there is none.
+    QString detail{};
 
     friend bool operator==(const CommandResult&, const CommandResult&) = default;
 };

@@ -33,6 +33,7 @@ struct Call {
     std::vector<std::string> environment;
     std::function<void(const QString&)> progress;
     std::function<void(const CommandResult&)> completion;
+    std::function<void(int, QByteArrayView)> forward;
     bool tooLarge = false; // the download was stopped at the size limit
 };
 
@@ -144,6 +145,7 @@ void install(ProcessRunner& runner, std::shared_ptr<Call> call, const QByteArray
     job.mergeStreams = true;
     job.decodeText = true;
     job.ownedFile = job.arguments.front();
+    job.onOutput = call->forward;
     runner.start(std::move(job), [call](const ProcessOutcome& outcome) {
         if (outcome.kind == ProcessOutcome::Kind::launchFailed) {
             deliver(call, failure(systemErrorText(outcome.launchError)));
@@ -189,7 +191,8 @@ QByteArray temporaryDirectory() {
 
 void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode,
            std::chrono::milliseconds transferTimeout, std::function<void(const QString&)> progress,
-           std::function<void(const CommandResult&)> completion) {
+           std::function<void(const CommandResult&)> completion,
+           std::function<void(int stream, QByteArrayView bytes)> forward) {
     auto call = std::make_shared<Call>();
     call->hubText = hubText(hubURL);
     const std::optional<QUrl> url = installerURL(call->hubText);
@@ -206,6 +209,7 @@ void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode
     call->pairCode = pairCode;
     call->progress = std::move(progress);
     call->completion = std::move(completion);
+    call->forward = std::move(forward);
 
     call->progress(ServiceTexts::downloading);
 

@@ -43,6 +43,7 @@ QByteArray temporaryDirectory();
 
 void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode,
            std::chrono::milliseconds transferTimeout, std::function<void(const QString&)> progress,
-           std::function<void(const CommandResult&)> completion);
+           std::function<void(const CommandResult&)> completion,
+           std::function<void(int stream, QByteArrayView bytes)> forward = {});
 
 } // namespace Enrollment

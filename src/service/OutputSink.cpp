@@ -67,6 +67,8 @@ qsizetype OutputSink::readFrom(int fd) {
     } while (got < 0 && errno == EINTR);
     if (got < 0)
         return errno == EAGAIN ? -1 : -2;
+    if (got > 0 && onRead)
+        onRead(QByteArrayView(bytes_.constData() + used_, got));
     used_ += got;
     total += got;
     if (decode)

@@ -11,11 +11,14 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 class OutputSink {
 public:
     bool decode = false;
     qsizetype total = 0; // every byte read, for an output limit
+    // Handed each piece as it is read, before anything else is done with it.
+    std::function<void(QByteArrayView)> onRead;
 
     // One read: the byte count, 0 at end-of-file, -1 when nothing is there
     // now, -2 on an error (taken as the end).

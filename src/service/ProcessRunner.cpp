@@ -104,6 +104,8 @@ public:
     Run(ProcessRunner* owner, ProcessJob job, Completion completion)
         : QObject(owner), owner_(owner), job_(std::move(job)), completion_(std::move(completion)) {
         sinks_[0].decode = sinks_[1].decode = job_.decodeText;
+        for (int i = 0; i < 2 && job_.onOutput; ++i)
+            sinks_[i].onRead = [this, i](QByteArrayView bytes) { job_.onOutput(i + 1, bytes); };
     }
 
     ~Run() override {

@@ -40,6 +40,10 @@ struct ProcessJob {
     // A file of this run (the installer it executes): removed when the run
     // ends, is abandoned or interrupted.
     std::string ownedFile{};
+    // Called with each piece of output as it is read (1 standard output, or
+    // the merged stream; 2 standard error), on the runner's thread, before
+    // the run ends; the outcome still holds everything.
+    std::function<void(int stream, QByteArrayView bytes)> onOutput{};
 };
 
 struct ProcessOutcome {

@@ -20,6 +20,12 @@ public:
     // Runs the control script with `command` as its only word.
     virtual void run(const QString& command,
                      std::function<void(const CommandResult&)> completion) = 0;
+    // From now on, every run other than "status" (the installer's included)
+    // also hands its output to `forward` piece by piece as it arrives: stream
+    // 1 standard output (the installer's one merged stream), 2 standard
+    // error. An empty function forwards nothing.
+    using OutputForward = std::function<void(int stream, QByteArrayView bytes)>;
+    virtual void forwardOutput(OutputForward forward) = 0;
     // Runs "status" and delivers the parsed report; never fails.
     virtual void status(std::function<void(const ServiceSnapshot&)> completion) = 0;
     // True when the pairing file names both agent keys with non-blank values.

@@ -91,6 +91,8 @@ void ServiceManager::run(const QString& command,
         job.timeLimit = statusTimeLimit_;
         job.exitGrace = statusExitGrace_;
         job.outputLimit = kStatusOutputLimit;
+    } else {
+        job.onOutput = forward_;
     }
     runner_->start(std::move(job), [completion = std::move(completion)](ProcessOutcome outcome) {
         completion(commandResult(outcome));
@@ -107,5 +109,5 @@ void ServiceManager::installAndEnroll(const QString& hubURL, const QString& pair
                                       std::function<void(const QString&)> progress,
                                       std::function<void(const CommandResult&)> completion) {
     Enrollment::start(*runner_, hubURL, pairCode, downloadTimeout_, std::move(progress),
-                      std::move(completion));
+                      std::move(completion), forward_);
 }

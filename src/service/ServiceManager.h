@@ -38,6 +38,8 @@ public:
     // Runs the control script with `command` as its only word.
     void run(const QString& command, std::function<void(const CommandResult&)> completion) override;
 
+    void forwardOutput(OutputForward forward) override { forward_ = std::move(forward); }
+
     // Runs "status" and delivers the parsed report; never fails.
     void status(std::function<void(const ServiceSnapshot&)> completion) override;
 
@@ -82,4 +84,5 @@ private:
     std::chrono::milliseconds statusTimeLimit_ = std::chrono::seconds(60);
     std::chrono::milliseconds statusExitGrace_ = std::chrono::seconds(5);
     std::unique_ptr<ProcessRunner> runner_;
+    OutputForward forward_;
 };

@@ -1,56 +1,17 @@
-// Recording fakes of the services and the platform; a service call completes
-// only when the test says so. Main thread only.
+// Recording fakes of the platform, and of the services (FakeServices.h).
+// Main thread only.
 #pragma once
 
+#include "FakeServices.h"
 #include "platform/Alert.h"
 #include "platform/LoginItem.h"
 #include "platform/Preferences.h"
 #include "platform/TrayIcon.h"
 #include "platform/UrlOpener.h"
-#include "service/ServiceControl.h"
 
 #include <QEventLoop>
 #include <QUrl>
 #include <functional>
-
-struct FakeServices final : ServiceControl {
-    QStringList calls;       // "status" or the command word, in order
-    QStringList enrollments; // hub, then code, of each
-    QList<std::function<void()>> pending;
-    std::function<void(const QString&)> progress;
-    CommandResult result;   // of each run and enrollment
-    ServiceSnapshot report; // of each status
-    bool paired = false;
-    bool pairOnSuccess = true;
-    bool enrollAtOnce = false; // completes before installAndEnroll returns
-
-    void run(const QString& command, std::function<void(const CommandResult&)> done) override {
-        calls << command;
-        pending << [this, done] { done(result); };
-    }
-    void status(std::function<void(const ServiceSnapshot&)> done) override {
-        calls << QStringLiteral("status");
-        pending << [this, done] { done(report); };
-    }
-    bool hasPairing() const override { return paired; }
-    void installAndEnroll(const QString& hub, const QString& code,
-                          std::function<void(const QString&)> onProgress,
-                          std::function<void(const CommandResult&)> done) override {
-        enrollments << hub << code;
-        progress = onProgress;
-        pending << [this, done] {
-            paired = paired || (result.status == 0 && pairOnSuccess);
-            done(result);
-        };
-        if (enrollAtOnce)
-            pending.takeLast()();
-    }
-    bool completeNext() { return !pending.isEmpty() && (pending.takeFirst()(), true); }
-    void completeAll() {
-        while (completeNext())
-            continue;
-    }
-};
 
 struct FakeTray final : TrayIcon {
     QMenu* menu = nullptr;
