@@ -1,5 +1,6 @@
 // Start-at-login by the XDG autostart rules, on a temporary config home and
 // config directories: the user's entry, a system-wide one, and switching.
+#include "platform/DesktopEntry.h"
 #include "platform/XdgAutostartLoginItem.h"
 
 #include <QDir>
@@ -98,6 +99,28 @@ private Q_SLOTS:
         }
         QTEST(seen.join(u' '), "outcome");
         QCOMPARE(QFileInfo(target()).size(), user == "<big>" ? 64 << 20 : 0); // written past
+    }
+
+    // An entry written before TryExec and Icon were, switched off: switching
+    // it on writes it anew, with both.
+    void writtenEntryNamesProgramAndIcon() {
+        writeFile(path(u"config"_s), "[Desktop Entry]\nExec=\"/bin/sh\"\nHidden=true\n");
+        XdgAutostartLoginItem item(u"/bin/sh"_s, u"Korvan Controller"_s);
+        QCOMPARE(item.registerItem(), std::nullopt);
+        QFile entry(XdgAutostartLoginItem::entryPath());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const auto fields =
+            DesktopEntry::parse(entry.readAll()).value_or(QHash<QString, QString>());
+        QCOMPARE(fields.value(u"TryExec"_s), u"/bin/sh"_s);
+        QCOMPARE(fields.value(u"Icon"_s), u"korvan-controller"_s);
+    }
+
+    // A full disk: what the writer says is what registering says.
+    void writeFailureIsNoSuccess() {
+        const QString full = u"cannot write it: "_s + qt_error_string(ENOSPC);
+        XdgAutostartLoginItem item(u"/bin/sh"_s, u"Korvan Controller"_s,
+                                   [&](const QString&, const QByteArray&) { return full; });
+        QCOMPARE(item.registerItem(), std::optional<QString>(full));
     }
 
     void failuresGiveTheSystemText() {
