@@ -5,7 +5,6 @@
 
 #include <QProcess>
 #include <QTest>
-#include <functional>
 
 struct BuiltProgram {
     struct Result {
@@ -15,13 +14,10 @@ struct BuiltProgram {
     QString path;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     int deadlineMs = 30000;
-    std::function<void()> inChild = {}; // run in the child before exec: limits, user ids
 
     Result run(const QStringList& arguments) const {
         QProcess p;
         p.setProcessEnvironment(environment);
-        if (inChild)
-            p.setChildProcessModifier(inChild);
         p.start(path, arguments);
         if (p.waitForStarted() &&
             !QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, deadlineMs))
