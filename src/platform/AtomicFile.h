@@ -6,9 +6,11 @@
 // and mode 0644 less the umask (readable by a collector running as another
 // user; hidden, so a "*.prom" glob never matches it), writes all of `bytes`,
 // fsyncs the file, renames it over `<name>` (a rename replaces a link itself,
-// never its target) and fsyncs the folder. Every step is checked; on any
-// failure the temporary file is removed, the old file stays as it was, and
-// the result is one line saying which step failed and the system's reason.
+// never its target) and fsyncs the folder. Every step is checked, and a
+// failure is one line saying which step failed and the system's reason. Up to
+// the rename, a failure removes the temporary file and leaves the old one as
+// it was; a failed fsync of the folder comes after the new file is in place,
+// and is reported all the same.
 // In a sticky folder where another user owns the name, the rename fails with
 // EPERM, and that is the reason given.
 //
