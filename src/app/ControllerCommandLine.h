@@ -1,49 +1,45 @@
-// The informational options of korvan-controller (--help, --version). They are
-// answered at the very start of main(), before the application object: they
-// need no display, and a running controller never sees them through the
-// single-instance channel. Header-only so that main() needs no new target.
+// The command line of korvan-controller, read at the very start of main(),
+// before the application object exists, so that nothing here needs a display.
+//
+// Words are sorted into three kinds: our informational options (--help,
+// --version), which are answered at once; Qt's own documented options for
+// QGuiApplication and QApplication (-platform, -display, -style, ..., with
+// one dash or two, as Qt reads them), which go to the application object; and
+// links, every word that does not start with a dash. Any other dash-word is a
+// usage error named in one line, exit status 2.
+//
+// A link may carry a one-time pair code, and the kernel shows the argument
+// memory to every local user in /proc/<pid>/cmdline. main() takes its own copy
+// of the links and then blanks them where they were with hideLinks(), so that
+// Qt and the process list only ever see the rest.
+//
+// Pure apart from answer() (writes to stdout or stderr) and hideLinks()
+// (writes to argv); main thread, before the event loop.
 #pragma once
 
-#include "KorvanConfig.h"
-
-#include <cstdio>
-#include <cstring>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace ControllerCommandLine {
 
-inline constexpr char usage[] =
-    "usage: korvan-controller [LINK]\n"
-    "\n"
-    "The Korvan Controller tray program: one status item whose menu shows the\n"
-    "services' state and starts, stops and restarts them, and a window that\n"
-    "pairs this machine with a hub. It runs once per user: a later launch hands\n"
-    "its link to the running controller and exits.\n"
-    "\n"
-    "  LINK         a korvan://pair?hub=URL&code=CODE link: opens the pairing\n"
-    "               window filled in\n"
-    "  --help       show this help\n"
-    "  --version    show the version\n"
-    "\n"
-    "The service root is $KORVAN_APP_SUPPORT_DIR, or\n"
-    "~/Library/Application Support/Korvan/Korvan-VPS-Hub when it is unset.\n"
-    "korvanctl does the same from a shell, without a display.\n";
+struct Reading {
+    // Set when main() should print `text` and exit with `exitStatus` at once.
+    std::optional<int> exitStatus;
+    std::string text;
+    bool toStandardError = false;
+    // Indexes into argv, in their order: Qt's options with their values, and the links.
+    std::vector<int> qtArguments;
+    std::vector<int> links;
+};
 
-// The exit status when the arguments ask for help or the version, after
-// printing it; nothing when the tray program should start. A failed write
-// (a closed or full stdout) is a failure, not a silent 0.
-inline std::optional<int> answer(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const bool help = std::strcmp(argv[i], "--help") == 0;
-        if (!help && std::strcmp(argv[i], "--version") != 0)
-            continue;
-        if (help)
-            std::fputs(usage, stdout);
-        else
-            std::printf("korvan-controller %s\n", korvan::version);
-        return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
-    }
-    return std::nullopt;
-}
+Reading read(int argc, const char* const* argv);
+
+// Prints the reading's text and returns its exit status; a failed write (a
+// closed or full stream) turns a 0 into 1, never a silent success.
+int answer(const Reading& reading);
+
+// Overwrites the bytes of the links in argv with NUL bytes, in place.
+void hideLinks(char** argv, const std::vector<int>& links);
 
 } // namespace ControllerCommandLine

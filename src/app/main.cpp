@@ -4,6 +4,7 @@
 #include "AppDelegate.h"
 #include "AppTexts.h"
 #include "ControllerCommandLine.h"
+#include "PlatformStartGuard.h"
 #include "QuitSignals.h"
 #include "platform/Alert.h"
 #include "platform/Preferences.h"
@@ -19,6 +20,8 @@
 #include <QMetaObject>
 #include <QUrl>
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -32,12 +35,27 @@ QList<QUrl> urlsOf(const QStringList& arguments) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (const std::optional<int> status = ControllerCommandLine::answer(argc, argv))
-        return *status;
+    const ControllerCommandLine::Reading words = ControllerCommandLine::read(argc, argv);
+    // Our own copy of the links first, then they are blanked where every
+    // local user can read them, before anything else runs.
+    std::vector<const char*> linkArgv{argv[0]};
+    for (const int i : words.links)
+        linkArgv.push_back(argv[i]);
+    const QStringList arguments =
+        SingleInstance::argumentsOf(int(linkArgv.size()), linkArgv.data());
+    ControllerCommandLine::hideLinks(argv, words.links);
+    if (words.exitStatus)
+        return ControllerCommandLine::answer(words);
 
-    // Taken before the application object edits argv, and byte for byte.
-    const QStringList arguments = SingleInstance::argumentsOf(argc, argv);
-    QApplication app(argc, argv);
+    // Qt gets its own options and nothing else; it keeps the array and may edit it.
+    std::vector<char*> qtArgv{argv[0]};
+    for (const int i : words.qtArguments)
+        qtArgv.push_back(argv[i]);
+    qtArgv.push_back(nullptr);
+    int qtArgc = int(qtArgv.size()) - 1;
+    std::optional<PlatformStartGuard> startGuard(std::in_place);
+    QApplication app(qtArgc, qtArgv.data());
+    startGuard.reset();
     Translations::installQtTranslations();
 
     // One controller per user: a later launch (the desktop opening a

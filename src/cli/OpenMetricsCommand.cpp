@@ -1,10 +1,9 @@
 #include "OpenMetrics.h"
 
 #include "AwaitCompletion.h"
+#include "platform/AtomicFile.h"
 #include "service/ServiceControl.h"
 
-#include <QFileInfo>
-#include <QSaveFile>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -30,26 +29,11 @@ int failed(StandardStreams& streams, const QString& what) {
     return kWriteFailed;
 }
 
-// QSaveFile writes the data into an unnamed file in the target's folder and
-// gives it a name only when complete: the target's own when it is new, or the
-// target's name plus a dot and six random characters, renamed over the
-// target. Without unnamed files it writes under that temporary name. So a
-// collector globbing "*.prom" never reads a half-written file and never sees
-// the temporary name, unless the file name holds six X in a row: Qt takes
-// those as the placeholder of its template, and the temporary name would end
-// in ".prom" too. QSaveFile also follows a symbolic link to its target, which
-// in a folder shared with other users could turn our write onto any file of
-// ours. Both are refused.
+// A collector globbing "*.prom" never sees the hidden temporary name, and a
+// link planted under the name in a shared folder is replaced, never followed.
 int writeAtomically(StandardStreams& streams, const QString& path, const QByteArray& bytes) {
-    const QFileInfo info(path);
-    if (info.isSymLink())
-        return failed(streams,
-                      QStringLiteral("refusing to write through the symbolic link ") + path);
-    if (info.fileName().contains(u"XXXXXX"))
-        return failed(streams, QStringLiteral("refusing a file name with six X in a row: ") + path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        return failed(streams, QStringLiteral("cannot write ") + path + u": " + file.errorString());
+    if (const std::optional<QString> reason = AtomicFile::write(path, bytes))
+        return failed(streams, *reason);
     return 0;
 }
 

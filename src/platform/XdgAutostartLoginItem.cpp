@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <cerrno>
 #include <fcntl.h>
@@ -124,8 +123,10 @@ std::optional<QString> makeDirectories(const QString& path) {
 
 } // namespace
 
-XdgAutostartLoginItem::XdgAutostartLoginItem(QString executablePath, QString displayName)
-    : executablePath_(std::move(executablePath)), displayName_(std::move(displayName)) {}
+XdgAutostartLoginItem::XdgAutostartLoginItem(QString executablePath, QString displayName,
+                                             AtomicFile::Writer writer)
+    : executablePath_(std::move(executablePath)), displayName_(std::move(displayName)),
+      writer_(std::move(writer)) {}
 
 QString XdgAutostartLoginItem::entryPath() {
     return autostartDir() + u'/' + kEntryName;
@@ -184,21 +185,10 @@ std::optional<QString> XdgAutostartLoginItem::writeEntry(bool hidden) const {
                                             "Type=Application\n"
                                             "Name=") %
                              DesktopEntry::escapeValue(displayName_) % QStringLiteral("\nExec=") %
-                             execValue(executablePath_) % QStringLiteral("\nTerminal=false\n") %
+                             execValue(executablePath_) % QStringLiteral("\nTryExec=") %
+                             DesktopEntry::escapeValue(executablePath_) %
+                             QStringLiteral("\nIcon=korvan-controller\nTerminal=false\n") %
                              (hidden ? QStringLiteral("Hidden=true\n")
                                      : QStringLiteral("X-GNOME-Autostart-enabled=true\n"));
-    // QSaveFile writes through a symbolic link to whatever it names; only the
-    // entry itself is ours to replace.
-    const QByteArray native = QFile::encodeName(entryPath());
-    struct stat st {};
-    if (::lstat(native.constData(), &st) == 0 && !S_ISREG(st.st_mode) &&
-        ::unlink(native.constData()) != 0)
-        return qt_error_string(errno);
-    QSaveFile file(entryPath());
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    file.write(contents.toUtf8());
-    if (!file.commit())
-        return file.errorString();
-    return std::nullopt;
+    return writer_(entryPath(), contents.toUtf8());
 }

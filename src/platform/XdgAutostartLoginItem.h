@@ -14,18 +14,23 @@
 // `requiresApproval` never arises on this desktop.
 //
 // Register removes a hiding user entry when that brings back an enabled
-// system-wide one, and otherwise writes the user's entry atomically, naming
-// `executablePath` quoted. Unregister hides a system-wide entry with
-// Hidden=true and otherwise removes the user's entry. Main thread only.
+// system-wide one, and otherwise writes the user's entry with `writer`
+// (AtomicFile::write unless a test gives another), naming `executablePath`
+// quoted in Exec and as TryExec (a desktop skips the entry once the program
+// is gone), with the program's Icon; each write replaces the whole entry, so
+// an older one gains those keys too. Unregister hides a system-wide entry
+// with Hidden=true and otherwise removes the user's entry. Main thread only.
 #pragma once
 
+#include "AtomicFile.h"
 #include "LoginItem.h"
 
 #include <QString>
 
 class XdgAutostartLoginItem final : public LoginItem {
 public:
-    XdgAutostartLoginItem(QString executablePath, QString displayName);
+    XdgAutostartLoginItem(QString executablePath, QString displayName,
+                          AtomicFile::Writer writer = AtomicFile::write);
 
     LoginItemStatus status() const override;
     std::optional<QString> registerItem() override;
@@ -47,4 +52,5 @@ private:
 
     QString executablePath_;
     QString displayName_;
+    AtomicFile::Writer writer_;
 };

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <unistd.h>
 
 class KorvanctlProcessTest : public QObject {
     Q_OBJECT
@@ -30,10 +31,27 @@ private Q_SLOTS:
                           "echo ${PIPESTATUS[0]}; cat $S.end e")
             << QByteArray("1\n74\ndone\nkorvanctl: cannot write to standard output: Broken "
                           "pipe\n");
+        // A full disk and another user's link keep the old metrics file, and no temporary one.
+        QTest::newRow("full disk: a file-size limit, SIGXFSZ ignored")
+            << QByteArray("mkdir d; echo old >d/m.prom; (trap '' XFSZ; ulimit -f 0; k status "
+                          "--openmetrics --output $M/d/m.prom 2>&1) | sed \"s|$M|M|\"; echo "
+                          "${PIPESTATUS[0]}; cat d/m.prom; ls -A d")
+            << QByteArray("korvanctl: cannot write M/d/m.prom: File too large\n74\nold\nm.prom\n");
+        // Root itself may rename over anything: two other users.
+        QTest::newRow("as root: another user's link in a sticky folder")
+            << QByteArray("mkdir d; echo old >kept; chmod 755 .; chmod 1777 d; chown 65534 kept\n"
+                          "ln -s $PWD/kept d/m.prom; chown -h 65533 d/m.prom; (exec setpriv "
+                          "--reuid=65534 --regid=65534 --clear-groups \"$KORVANCTL\" status "
+                          "--openmetrics --output $M/d/m.prom) 2>e || echo $?\n"
+                          "sed \"s|$M|M|\" e; cat d/m.prom; ls -A d")
+            << QByteArray("74\nkorvanctl: cannot replace M/d/m.prom: Operation not permitted\n"
+                          "old\nm.prom\n");
     }
     void process() {
         QTemporaryDir dir;
         QFETCH(QByteArray, line);
+        if (line.contains("setpriv") && ::geteuid() != 0)
+            QSKIP("needs root to act as two other users");
         const QByteArray machine =
             R"(export M=$0 KORVANCTL=$1; set -e; cd "$M"; mkdir -p root/scripts
 export KORVAN_APP_SUPPORT_DIR=$M/root S=$M/root/scripts/korvan-service-control.sh LC_ALL=C.UTF-8

@@ -92,12 +92,24 @@ private Q_SLOTS:
             QCOMPARE(wasOn ? item.unregisterItem() : item.registerItem(), std::nullopt);
             QCOMPARE(item.status() == LoginItemStatus::enabled, !wasOn);
             QFile entry(XdgAutostartLoginItem::entryPath());
-            seen << (!entry.open(QIODevice::ReadOnly)              ? u"none"_s
-                     : entry.readAll().contains("\nHidden=true\n") ? u"hides"_s
-                                                                   : u"ours"_s);
+            const QByteArray text = entry.open(QIODevice::ReadOnly) ? entry.readAll() : "none";
+            // Ours names the program in TryExec too, so a desktop skips it once it is gone.
+            const QByteArray keys = "\nTryExec=" + program.toUtf8().replace("\\", "\\\\") +
+                                    "\nIcon=korvan-controller\n";
+            seen << (text == "none"                     ? u"none"_s
+                     : !text.contains(keys)             ? u"without TryExec or Icon"_s
+                     : text.contains("\nHidden=true\n") ? u"hides"_s
+                                                        : u"ours"_s);
         }
         QTEST(seen.join(u' '), "outcome");
         QCOMPARE(QFileInfo(target()).size(), user == "<big>" ? 64 << 20 : 0); // written past
+    }
+
+    void fullDiskIsAFailure() {
+        const std::optional<QString> full = u"cannot write it: disk full"_s;
+        XdgAutostartLoginItem item(u"/bin/sh"_s, {},
+                                   [&](const QString&, const QByteArray&) { return full; });
+        QCOMPARE(item.registerItem(), full);
     }
 
     void failuresGiveTheSystemText() {
