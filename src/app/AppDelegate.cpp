@@ -6,6 +6,7 @@
 #include "core/TextRules.h"
 #include "pairing/PairingWindowController.h"
 #include "platform/Alert.h"
+#include "platform/ErrorLog.h"
 #include "platform/LoginItem.h"
 #include "platform/Preferences.h"
 #include "platform/SymbolIcons.h"
@@ -245,27 +246,35 @@ void AppDelegate::perform(const QString& command, bool quitAfter) {
         if (!self)
             return;
         self->isBusy_ = false;
-        if (result.status != 0) {
-            self->showError(result.error.isEmpty() ? result.output : result.error);
-            // A quit while the alert was up ends its loop too; nothing more
-            // is asked of the script then.
-            if (!self || self->terminating_)
-                return;
-        }
-        // The follow-up runs whether or not the machine is paired or busy.
-        self->services_.status([self, quitAfter](const ServiceSnapshot& report) {
+        if (result.status == 0)
+            return self->followUp(quitAfter);
+        self->showError(result.error.isEmpty() ? result.output : result.error, [self, quitAfter] {
+            // After a quit while the alert was up nothing more is asked of
+            // the script.
+            if (self && !self->terminating_)
+                self->followUp(quitAfter);
+        });
+    });
+}
+
+void AppDelegate::followUp(bool quitAfter) {
+    // Made whether or not the machine is paired or busy.
+    services_.status(
+        [self = QPointer<AppDelegate>(this), quitAfter](const ServiceSnapshot& report) {
             if (!self)
                 return;
             self->updateMenu(report);
             if (quitAfter)
                 self->quit();
         });
-    });
 }
 
-void AppDelegate::showError(const QString& message) {
-    platform_.alert->showWarning(AppTexts::errorMessage, text::trimmed(message),
-                                 AppTexts::errorButton);
+void AppDelegate::showError(const QString& message, std::function<void()> dismissed) {
+    const QString whole = text::trimmed(message);
+    if (!whole.isEmpty())
+        ErrorLog::write(whole, platform_.errorLogFd);
+    platform_.alert->showWarning(AppTexts::errorMessage, text::alertExcerpt(whole),
+                                 AppTexts::errorButton, std::move(dismissed));
 }
 
 void AppDelegate::onPaired() {

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <unistd.h>
 
 class Alert;
 class LoginItem;
@@ -47,7 +48,8 @@ public:
         std::function<void()> terminate = endEventLoop; // ends the application
         std::chrono::milliseconds refreshInterval = std::chrono::seconds(5);
         std::chrono::milliseconds trayRetryInterval = std::chrono::seconds(2);
-        int trayRetryLimit = 150; // five minutes at the default interval
+        int trayRetryLimit = 150;       // five minutes at the default interval
+        int errorLogFd = STDERR_FILENO; // where the whole text of each alert goes
     };
 
     AppDelegate(ServiceControl& services, Platform platform, QObject* parent = nullptr);
@@ -73,7 +75,8 @@ private:
     void present(const Presentation& presentation);
     void updateStatusIcon(const QString& symbol, SymbolTint tint);
     void perform(const QString& command, bool quitAfter);
-    void showError(const QString& message);
+    void followUp(bool quitAfter);
+    void showError(const QString& message, std::function<void()> dismissed = {});
     void onPaired();
     void buildMenu();
     void updateLoginCheckmark();
