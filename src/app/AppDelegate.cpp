@@ -190,12 +190,33 @@ void AppDelegate::quit() {
     platform_.terminate();
 }
 
-void AppDelegate::refreshStatus() {
+void AppDelegate::refreshStatus(bool besideARun) {
     if (!isPaired_ || isBusy_)
         return;
-    services_.status([self = QPointer<AppDelegate>(this)](const ServiceSnapshot& report) {
-        if (self)
-            self->presentReport(report);
+    // A script that hangs keeps its run until the runner's limit; a copy
+    // started beside it every tick would hang too.
+    if (statusRunsRunning_ > 0 && !besideARun)
+        return;
+    queryStatus([this](const std::optional<ServiceSnapshot>& report) {
+        if (report)
+            presentReport(*report);
+    });
+}
+
+void AppDelegate::queryStatus(std::function<void(const std::optional<ServiceSnapshot>&)> done) {
+    const quint64 run = ++statusRunsStarted_;
+    ++statusRunsRunning_;
+    services_.status([self = QPointer<AppDelegate>(this), run,
+                      done = std::move(done)](const ServiceSnapshot& report) {
+        if (!self)
+            return;
+        --self->statusRunsRunning_;
+        // A late report of a run that started before the one shown is older
+        // news than the menu already has.
+        if (run < self->lastPresentedRun_)
+            return done(std::nullopt);
+        self->lastPresentedRun_ = run;
+        done(report);
     });
 }
 
@@ -258,15 +279,14 @@ void AppDelegate::perform(const QString& command, bool quitAfter) {
 }
 
 void AppDelegate::followUp(bool quitAfter) {
-    // Made whether or not the machine is paired or busy.
-    services_.status(
-        [self = QPointer<AppDelegate>(this), quitAfter](const ServiceSnapshot& report) {
-            if (!self)
-                return;
-            self->updateMenu(report);
-            if (quitAfter)
-                self->quit();
-        });
+    // Made whether or not the machine is paired or busy, and beside a tick's
+    // run that hangs; stop-and-quit ends with it even when its report is stale.
+    queryStatus([this, quitAfter](const std::optional<ServiceSnapshot>& report) {
+        if (report)
+            updateMenu(*report);
+        if (quitAfter)
+            quit();
+    });
 }
 
 void AppDelegate::showError(const QString& message, std::function<void()> dismissed) {
@@ -280,7 +300,7 @@ void AppDelegate::showError(const QString& message, std::function<void()> dismis
 void AppDelegate::onPaired() {
     isPaired_ = true;
     firstRefresh_ = false;
-    refreshStatus();
+    refreshStatus(true);
 }
 
 void AppDelegate::toggleLoginItem() {

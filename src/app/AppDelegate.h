@@ -19,6 +19,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 
 class Alert;
@@ -69,7 +70,11 @@ public:
     void showPairing();
 
 private:
-    void refreshStatus();
+    // A tick's or the menu's query; pairing's may start beside a run still going.
+    void refreshStatus(bool besideARun = false);
+    // Starts one "status" run. `done` gets its report, or nothing when a run
+    // started later has been presented already.
+    void queryStatus(std::function<void(const std::optional<ServiceSnapshot>&)> done);
     void presentReport(const ServiceSnapshot& report);
     void updateMenu(const ServiceSnapshot& snapshot);
     void present(const Presentation& presentation);
@@ -108,6 +113,11 @@ private:
     bool isPaired_ = false;
     bool firstRefresh_ = true;
     bool terminating_ = false;
+    // Status runs are numbered by their start; a hung one holds its number
+    // until the runner's limit ends it.
+    int statusRunsRunning_ = 0;
+    quint64 statusRunsStarted_ = 0;
+    quint64 lastPresentedRun_ = 0;
     ServiceSnapshot snapshot_;
     std::unique_ptr<PairingWindowController> pairingWindow_;
 };

@@ -2,6 +2,7 @@
 #include "app/AppDelegate.h"
 #include "app/AppTexts.h"
 #include "core/PairingTexts.h"
+#include "core/StatusText.h"
 #include "core/TextRules.h"
 #include "fakes/FakePlatform.h"
 
@@ -146,7 +147,7 @@ private Q_SLOTS:
         QVERIFY(tray_.shown);
         d_->applicationWillTerminate();
         fire(5000);
-        QCOMPARE(services_.calls.join(u' '), u"status status status restart status"_s);
+        QCOMPARE(services_.calls.join(u' '), u"status status restart status"_s);
         QCOMPARE(terminations_ + alert_.shown.size(), 0);
     }
 
@@ -232,19 +233,50 @@ private Q_SLOTS:
         QCOMPARE(alert_.shown.value(1), text::alertExcerpt(error.trimmed()));
     }
 
-    // Under an alert refreshes go on; after a quit its dismissal asks nothing more.
-    void quitUnderAnAlert() {
-        launch(true);
-        services_.completeNext();
-        services_.result = {{}, u"x"_s, 1};
-        trigger(kStop);
-        services_.completeNext();
-        fire(5000);
-        services_.completeNext(); // from switching: the same symbol, another tint
-        QVERIFY(shows(Presentation::of(kLinked, false)));
-        trigger(kQuit);
-        alert_.dismiss();
-        QCOMPARE(services_.calls.join(u' '), u"status stop status"_s);
+    // No status run beside a running one, no late report over a newer one, nothing held up by an
+    // alert. Steps: t tick and menu, r restart, q stop and quit, x quit, p pair, f commands fail,
+    // d dismiss, a digit completes that pending call (the n-th completion reports n MB).
+    void hungStatus_data() {
+        QTest::addColumn<bool>("paired");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<int>("shown"); // the completion whose report the menu shows
+        QTest::addColumn<int>("quits");
+        QTest::newRow("ticks wait for the run") << true << "tt000t"
+                                                << "status start status status" << 3 << 0;
+        QTest::newRow("ticks under an alert; a quit leaves no follow-up")
+            << true << "0f0t0xd"
+            << "status start status" << 3 << 1;
+        QTest::newRow("a late report is dropped, the next one starts")
+            << true << "r110t0"
+            << "status restart status status start" << 4 << 0;
+        QTest::newRow("pairing beside a hung follow-up, which still quits")
+            << false << "q0p110"
+            << "stop status status" << 3 << 1;
+    }
+    void hungStatus() {
+        QFETCH(bool, paired);
+        QFETCH(QString, steps);
+        QFETCH(int, shown);
+        launch(paired, kFailed);
+        int completions = 0;
+        for (const QChar step : steps) {
+            services_.report.agentMemoryKB = (completions + 1) * 1024;
+            if (step.isDigit())
+                completions += services_.completeNext(step.digitValue());
+            else if (step == u't')
+                fire(5000, true);
+            else if (step == u'f')
+                services_.result = {{}, u"x"_s, 1};
+            else if (step == u'd')
+                alert_.dismiss();
+            else
+                step == u'p' ? pair()
+                             : trigger(step == u'r' ? kRestart : kStopAndQuit + (step == u'x'));
+        }
+        QTEST(services_.calls.join(u' '), "calls");
+        QCOMPARE(item(5)->text(), StatusText::memoryLine(0, shown * 1024));
+        QTEST(terminations_, "quits");
     }
 };
 
