@@ -159,8 +159,7 @@ private Q_SLOTS:
         };
         const QStringList odd{u"\r"_s, u"\v"_s, u"\f"_s, u"\u0085"_s, u"\u2028"_s, u"\u2029"_s};
         const QString e = u"e\u0301"_s, x = u"x"_s.repeated(200), cut = u"\n\u2026\n"_s;
-        QTest::newRow("20 lines by CR LF")
-            << lines(1, 20, {u"\r\n"_s}) << lines(1, 20, {u"\r\n"_s});
+        QTest::newRow("20 by CR LF") << lines(1, 20, {u"\r\n"_s}) << lines(1, 20, {u"\r\n"_s});
         QTest::newRow("21 lines by other breaks")
             << lines(1, 21, odd) << lines(1, 10, odd) + cut + lines(12, 21, odd);
         QTest::newRow("2,000 clusters") << e.repeated(2000) << e.repeated(2000);
