@@ -6,6 +6,7 @@
 #include "core/TextRules.h"
 #include "pairing/PairingWindowController.h"
 #include "platform/Alert.h"
+#include "platform/ErrorLog.h"
 #include "platform/LoginItem.h"
 #include "platform/Preferences.h"
 #include "platform/SymbolIcons.h"
@@ -189,12 +190,33 @@ void AppDelegate::quit() {
     platform_.terminate();
 }
 
-void AppDelegate::refreshStatus() {
+void AppDelegate::refreshStatus(bool besideARun) {
     if (!isPaired_ || isBusy_)
         return;
-    services_.status([self = QPointer<AppDelegate>(this)](const ServiceSnapshot& report) {
-        if (self)
-            self->presentReport(report);
+    // A script that hangs keeps its run until the runner's limit; a copy
+    // started beside it every tick would hang too.
+    if (statusRunsRunning_ > 0 && !besideARun)
+        return;
+    queryStatus([this](const std::optional<ServiceSnapshot>& report) {
+        if (report)
+            presentReport(*report);
+    });
+}
+
+void AppDelegate::queryStatus(std::function<void(const std::optional<ServiceSnapshot>&)> done) {
+    const quint64 run = ++statusRunsStarted_;
+    ++statusRunsRunning_;
+    services_.status([self = QPointer<AppDelegate>(this), run,
+                      done = std::move(done)](const ServiceSnapshot& report) {
+        if (!self)
+            return;
+        --self->statusRunsRunning_;
+        // A late report of a run that started before the one shown is older
+        // news than the menu already has.
+        if (run < self->lastPresentedRun_)
+            return done(std::nullopt);
+        self->lastPresentedRun_ = run;
+        done(report);
     });
 }
 
@@ -245,33 +267,40 @@ void AppDelegate::perform(const QString& command, bool quitAfter) {
         if (!self)
             return;
         self->isBusy_ = false;
-        if (result.status != 0) {
-            self->showError(result.error.isEmpty() ? result.output : result.error);
-            // A quit while the alert was up ends its loop too; nothing more
-            // is asked of the script then.
-            if (!self || self->terminating_)
-                return;
-        }
-        // The follow-up runs whether or not the machine is paired or busy.
-        self->services_.status([self, quitAfter](const ServiceSnapshot& report) {
-            if (!self)
-                return;
-            self->updateMenu(report);
-            if (quitAfter)
-                self->quit();
+        if (result.status == 0)
+            return self->followUp(quitAfter);
+        self->showError(result.error.isEmpty() ? result.output : result.error, [self, quitAfter] {
+            // After a quit while the alert was up nothing more is asked of
+            // the script.
+            if (self && !self->terminating_)
+                self->followUp(quitAfter);
         });
     });
 }
 
-void AppDelegate::showError(const QString& message) {
-    platform_.alert->showWarning(AppTexts::errorMessage, text::trimmed(message),
-                                 AppTexts::errorButton);
+void AppDelegate::followUp(bool quitAfter) {
+    // Made whether or not the machine is paired or busy, and beside a tick's
+    // run that hangs; stop-and-quit ends with it even when its report is stale.
+    queryStatus([this, quitAfter](const std::optional<ServiceSnapshot>& report) {
+        if (report)
+            updateMenu(*report);
+        if (quitAfter)
+            quit();
+    });
+}
+
+void AppDelegate::showError(const QString& message, std::function<void()> dismissed) {
+    const QString whole = text::trimmed(message);
+    if (!whole.isEmpty())
+        ErrorLog::write(whole, platform_.errorLogFd);
+    platform_.alert->showWarning(AppTexts::errorMessage, text::alertExcerpt(whole),
+                                 AppTexts::errorButton, std::move(dismissed));
 }
 
 void AppDelegate::onPaired() {
     isPaired_ = true;
     firstRefresh_ = false;
-    refreshStatus();
+    refreshStatus(true);
 }
 
 void AppDelegate::toggleLoginItem() {

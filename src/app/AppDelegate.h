@@ -19,6 +19,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <unistd.h>
 
 class Alert;
 class LoginItem;
@@ -47,7 +49,8 @@ public:
         std::function<void()> terminate = endEventLoop; // ends the application
         std::chrono::milliseconds refreshInterval = std::chrono::seconds(5);
         std::chrono::milliseconds trayRetryInterval = std::chrono::seconds(2);
-        int trayRetryLimit = 150; // five minutes at the default interval
+        int trayRetryLimit = 150;       // five minutes at the default interval
+        int errorLogFd = STDERR_FILENO; // where the whole text of each alert goes
     };
 
     AppDelegate(ServiceControl& services, Platform platform, QObject* parent = nullptr);
@@ -67,13 +70,18 @@ public:
     void showPairing();
 
 private:
-    void refreshStatus();
+    // A tick's or the menu's query; pairing's may start beside a run still going.
+    void refreshStatus(bool besideARun = false);
+    // Starts one "status" run. `done` gets its report, or nothing when a run
+    // started later has been presented already.
+    void queryStatus(std::function<void(const std::optional<ServiceSnapshot>&)> done);
     void presentReport(const ServiceSnapshot& report);
     void updateMenu(const ServiceSnapshot& snapshot);
     void present(const Presentation& presentation);
     void updateStatusIcon(const QString& symbol, SymbolTint tint);
     void perform(const QString& command, bool quitAfter);
-    void showError(const QString& message);
+    void followUp(bool quitAfter);
+    void showError(const QString& message, std::function<void()> dismissed = {});
     void onPaired();
     void buildMenu();
     void updateLoginCheckmark();
@@ -105,6 +113,11 @@ private:
     bool isPaired_ = false;
     bool firstRefresh_ = true;
     bool terminating_ = false;
+    // Status runs are numbered by their start; a hung one holds its number
+    // until the runner's limit ends it.
+    int statusRunsRunning_ = 0;
+    quint64 statusRunsStarted_ = 0;
+    quint64 lastPresentedRun_ = 0;
     ServiceSnapshot snapshot_;
     std::unique_ptr<PairingWindowController> pairingWindow_;
 };

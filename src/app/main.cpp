@@ -19,6 +19,7 @@
 #include <QIcon>
 #include <QMetaObject>
 #include <QUrl>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("korvan-controller"),
                                                  QIcon(QStringLiteral(":/korvan-controller.svg"))));
 
+    // A standard error whose reader has gone fails a write instead of ending
+    // the program; children get the default action back from the runner.
+    std::signal(SIGPIPE, SIG_IGN);
     // Caught from here on, and until the manager below is gone.
     QuitSignals quitSignals;
     MessageBoxAlert alert;

@@ -1,8 +1,10 @@
 #include "core/TextRules.h"
 
 #include <QStringDecoder>
+#include <QTextBoundaryFinder>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace text {
@@ -117,6 +119,89 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes, Bom bom) {
 
 QString decodeUtf8OrEmpty(const QByteArray& bytes) {
     return decodeUtf8(bytes).value_or(QString());
+}
+
+namespace {
+
+constexpr qsizetype kLinesPerEnd = 10;
+constexpr int kClustersPerEnd = 1000;
+constexpr qsizetype kUnitsPerEnd = 16384;
+constexpr QChar kEllipsis(0x2026);
+
+// The length of the line break that starts at `i`, or 0.
+qsizetype breakAt(QStringView s, qsizetype i) {
+    switch (s[i].unicode()) {
+    case u'\r':
+        return i + 1 < s.size() && s[i + 1] == u'\n' ? 2 : 1;
+    case u'\n':
+    case u'\v':
+    case u'\f':
+    case 0x0085:
+    case 0x2028:
+    case 0x2029:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+QString withoutMiddleLines(const QString& s) {
+    // One pass, remembering where the 10th break starts and where each of
+    // the last 10 ends: a text of a million line feeds needs no list of them.
+    qsizetype headEnd = 0;
+    std::array<qsizetype, kLinesPerEnd> lastEnds{};
+    qsizetype breaks = 0;
+    for (qsizetype i = 0; i < s.size();) {
+        const qsizetype length = breakAt(s, i);
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        if (++breaks == kLinesPerEnd)
+            headEnd = i;
+        i += length;
+        lastEnds[breaks % kLinesPerEnd] = i;
+    }
+    if (breaks + 1 <= 2 * kLinesPerEnd)
+        return s;
+    const qsizetype tailStart = lastEnds[(breaks + 1) % kLinesPerEnd];
+    return s.left(headEnd) + u'\n' + kEllipsis + u'\n' + s.mid(tailStart);
+}
+
+QString withoutMiddleClusters(const QString& s) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, s);
+    if (s.size() <= 2 * kUnitsPerEnd) {
+        int clusters = 0;
+        while (clusters <= 2 * kClustersPerEnd && finder.toNextBoundary() != -1)
+            ++clusters;
+        if (clusters <= 2 * kClustersPerEnd)
+            return s;
+    }
+    // Past 2,000 clusters the two ends hold 1,000 each, and past twice the
+    // unit budget each end is within it: either way they cannot meet.
+    qsizetype headEnd = 0;
+    finder.toStart();
+    for (int n = 0; n < kClustersPerEnd; ++n) {
+        const qsizetype at = finder.toNextBoundary();
+        if (at == -1 || at > kUnitsPerEnd)
+            break;
+        headEnd = at;
+    }
+    qsizetype tailStart = s.size();
+    finder.toEnd();
+    for (int n = 0; n < kClustersPerEnd; ++n) {
+        const qsizetype at = finder.toPreviousBoundary();
+        if (at == -1 || s.size() - at > kUnitsPerEnd)
+            break;
+        tailStart = at;
+    }
+    return s.left(headEnd) + kEllipsis + s.mid(tailStart);
+}
+
+} // namespace
+
+QString alertExcerpt(const QString& s) {
+    return withoutMiddleClusters(withoutMiddleLines(s));
 }
 
 } // namespace text

@@ -37,4 +37,14 @@ bool appendUtf8(QString& text, QByteArrayView bytes);
 // decodeUtf8, with invalid input giving the empty text.
 QString decodeUtf8OrEmpty(const QByteArray& bytes);
 
+// What an alert can show of a script's text without the layout of a megabyte
+// stalling the program. At most 20 lines: the first 10, a line "…", the last
+// 10. A line ends at LF, CR, CR LF, VT, FF, NEL, U+2028 or U+2029 (anything a
+// text layout may break at); the breaks kept are the text's own. Then at
+// most 2,000 grapheme clusters: the first 1,000, "…", the last 1,000, never
+// cut inside a cluster. Each kept end also stays within 16,384 UTF-16 units,
+// so that one cluster of a million combining marks is left out whole rather
+// than shown. Text within the limits comes back unchanged.
+QString alertExcerpt(const QString& s);
+
 } // namespace text

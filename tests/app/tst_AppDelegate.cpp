@@ -2,6 +2,8 @@
 #include "app/AppDelegate.h"
 #include "app/AppTexts.h"
 #include "core/PairingTexts.h"
+#include "core/StatusText.h"
+#include "core/TextRules.h"
 #include "fakes/FakePlatform.h"
 
 #include <QAction>
@@ -12,6 +14,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using Texts = QStringList;
@@ -43,6 +47,7 @@ class AppDelegateTest : public QObject {
     SettingsPreferences prefs_; // in Qt's test-mode folder
     FakeLoginItem login_;
     int terminations_ = 0;
+    int logFd_ = STDERR_FILENO;
     std::unique_ptr<AppDelegate> d_;
 
     void launch(bool paired, const ServiceSnapshot& r = kLinked, std::function<void()> end = {}) {
@@ -51,6 +56,7 @@ class AppDelegateTest : public QObject {
         AppDelegate::Platform p{&alert_, &login_, &prefs_, &opener_, &tray_};
         p.terminate = end ? end : [this] { ++terminations_; }; // by default only counted
         p.trayRetryLimit = 3;
+        p.errorLogFd = logFd_;
         d_ = std::make_unique<AppDelegate>(services_, p);
         d_->applicationDidFinishLaunching();
     }
@@ -88,6 +94,7 @@ private Q_SLOTS:
         prefs_.setBoolValue(u"didConfigureLoginItem"_s, true);
         login_ = FakeLoginItem();
         terminations_ = 0;
+        logFd_ = STDERR_FILENO;
     }
     void cleanup() { QVERIFY((d_.reset(), tray_.menu == nullptr)); }
 
@@ -140,7 +147,7 @@ private Q_SLOTS:
         QVERIFY(tray_.shown);
         d_->applicationWillTerminate();
         fire(5000);
-        QCOMPARE(services_.calls.join(u' '), u"status status status restart status"_s);
+        QCOMPARE(services_.calls.join(u' '), u"status status restart status"_s);
         QCOMPARE(terminations_ + alert_.shown.size(), 0);
     }
 
@@ -169,10 +176,11 @@ private Q_SLOTS:
         QFETCH(QString, alert);
         launch(true, report);
         services_.result = result;
-        Texts callsAtAlert;
-        alert_.whileShown = [&] { callsAtAlert = services_.calls; };
         if (row)
             trigger(row);
+        services_.completeAll();
+        const Texts callsAtAlert = alert_.open.isEmpty() ? Texts() : services_.calls;
+        alert_.dismiss();
         services_.completeAll();
         services_.report = kFailed;
         fire(5000);
@@ -183,28 +191,92 @@ private Q_SLOTS:
         QCOMPARE(terminations_, int(row == kStopAndQuit));
     }
 
-    // Quitting ends the loop at once, while pairing too; under an alert, no more runs.
+    // Quitting ends the loop at once, while pairing too.
     void quitEndsTheLoopAtOnce() {
-        for (bool alert : {false, true}) {
-            init();
-            launch(alert, kLinked, AppDelegate::Platform().terminate);
-            services_.completeNext();
-            services_.result = {{}, u"x"_s, 1};
-            alert ? trigger(kStop) : pair();
-            alert_.whileShown = [&] {
-                fire(5000);
-                services_.completeNext(); // from switching: the same symbol, another tint
-                QVERIFY(shows(Presentation::of(kLinked, false)));
-                trigger(kQuit);
-            };
-            QTimer deadline;
-            deadline.callOnTimeout([] { QCoreApplication::exit(1); });
-            deadline.start(10000);
-            QTimer::singleShot(0, d_.get(),
-                               [&] { alert ? void(services_.completeNext()) : trigger(kQuit); });
-            QCOMPARE(QCoreApplication::exec(), 0);
-            QCOMPARE(services_.calls.join(u' '), alert ? u"status stop status"_s : QString());
+        launch(false, kLinked, AppDelegate::Platform().terminate);
+        pair();
+        QTimer deadline;
+        deadline.callOnTimeout([] { QCoreApplication::exit(1); });
+        deadline.start(10000);
+        QTimer::singleShot(0, d_.get(), [this] { trigger(kQuit); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
+
+    // The whole text goes to the error log, as much as fits at once; the alert shows an excerpt.
+    void longError_data() {
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("room");   // free in the log's pipe
+        QTest::addColumn<int>("logged"); // bytes of the text's UTF-8 that reach it, if any
+        const QString mb = u"中中\n"_s.repeated(150000); // a character cut at 64 KiB
+        QTest::newRow("1 MB") << mb << (1 << 20) << 65534;
+        QTest::newRow("a full pipe") << mb << 0 << -1;
+    }
+    void longError() {
+        QFETCH(QString, error);
+        QFETCH(int, room);
+        QFETCH(int, logged);
+        int fds[2];
+        QCOMPARE(::pipe2(fds, O_CLOEXEC), 0);
+        const int size = ::fcntl(fds[1], F_SETPIPE_SZ, 1 << 20);
+        QCOMPARE(::write(fds[1], QByteArray(size - room, '-').constData(), size - room),
+                 ssize_t(size - room));
+        logFd_ = fds[1];
+        launch(true);
+        services_.result = {{}, error, 1};
+        trigger(kStop);
+        services_.completeAll();
+        QByteArray log(2 << 20, '\0');
+        log.truncate(::read(fds[0], log.data(), log.size()));
+        ::close(fds[0]), ::close(fds[1]);
+        const QByteArray record = "korvan-controller: " + error.toUtf8().left(logged) + '\n';
+        QCOMPARE(log.mid(size - room), logged < 0 ? QByteArray() : record);
+        QCOMPARE(alert_.shown.value(1), text::alertExcerpt(error.trimmed()));
+    }
+
+    // No status run beside a running one, no late report over a newer one, nothing held up by an
+    // alert. Steps: t tick and menu, r restart, q stop and quit, x quit, p pair, f commands fail,
+    // d dismiss, a digit completes that pending call (the n-th completion reports n MB).
+    void hungStatus_data() {
+        QTest::addColumn<bool>("paired");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<int>("shown"); // the completion whose report the menu shows
+        QTest::addColumn<int>("quits");
+        QTest::newRow("ticks wait for the run") << true << "tt000t"
+                                                << "status start status status" << 3 << 0;
+        QTest::newRow("ticks under an alert; a quit leaves no follow-up")
+            << true << "0f0t0xd"
+            << "status start status" << 3 << 1;
+        QTest::newRow("a late report is dropped, the next one starts")
+            << true << "r110t0"
+            << "status restart status status start" << 4 << 0;
+        QTest::newRow("pairing beside a hung follow-up, which still quits")
+            << false << "q0p110"
+            << "stop status status" << 3 << 1;
+    }
+    void hungStatus() {
+        QFETCH(bool, paired);
+        QFETCH(QString, steps);
+        QFETCH(int, shown);
+        launch(paired, kFailed);
+        int completions = 0;
+        for (const QChar step : steps) {
+            services_.report.agentMemoryKB = (completions + 1) * 1024;
+            if (step.isDigit())
+                completions += services_.completeNext(step.digitValue());
+            else if (step == u't')
+                fire(5000, true);
+            else if (step == u'f')
+                services_.result = {{}, u"x"_s, 1};
+            else if (step == u'd')
+                alert_.dismiss();
+            else
+                step == u'p' ? pair()
+                             : trigger(step == u'r' ? kRestart : kStopAndQuit + (step == u'x'));
         }
+        QTEST(services_.calls.join(u' '), "calls");
+        QCOMPARE(item(5)->text(), StatusText::memoryLine(0, shown * 1024));
+        QTEST(terminations_, "quits");
     }
 };
 

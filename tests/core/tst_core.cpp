@@ -4,6 +4,7 @@
 #include "core/PairingTexts.h"
 #include "core/Presentation.h"
 #include "core/StatusText.h"
+#include "core/TextRules.h"
 
 #include <QTest>
 #include <limits>
@@ -145,6 +146,35 @@ private Q_SLOTS:
         QTEST(PairingLink::isKorvanLink(QUrl(link)), "isKorvan");
         const PairingFields fields = PairingLink::prefill({u"H"_s, u"C"_s}, QUrl(link));
         QTEST(QString(fields.hub + u'|' + fields.code), "fields");
+    }
+
+    void alertExcerpt_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        const auto lines = [](int from, int to, const QStringList& breaks) {
+            QString s = QString::number(from);
+            for (int n = from + 1; n <= to; ++n)
+                s += breaks.at(n % breaks.size()) + QString::number(n);
+            return s;
+        };
+        const QStringList odd{u"\r"_s, u"\v"_s, u"\f"_s, u"\u0085"_s, u"\u2028"_s, u"\u2029"_s};
+        const QString e = u"e\u0301"_s, x = u"x"_s.repeated(200), cut = u"\n\u2026\n"_s;
+        QTest::newRow("20 by CR LF") << lines(1, 20, {u"\r\n"_s}) << lines(1, 20, {u"\r\n"_s});
+        QTest::newRow("21 lines by other breaks")
+            << lines(1, 21, odd) << lines(1, 10, odd) + cut + lines(12, 21, odd);
+        QTest::newRow("2,000 clusters") << e.repeated(2000) << e.repeated(2000);
+        QTest::newRow("2,001 clusters, kept whole")
+            << e.repeated(2001) << e.repeated(1000) + u'\u2026' + e.repeated(1000);
+        QTest::newRow("lines, then clusters")
+            << QStringList(21, x).join(u'\n')
+            << QString(x + u'\n').repeated(4) + x.left(196) + u'\u2026' + x.left(196) +
+                   QString(u'\n' + x).repeated(4);
+        QTest::newRow("one cluster past the budget")
+            << u'a' + u"\u0301"_s.repeated(40000) << u"\u2026"_s;
+    }
+    void alertExcerpt() {
+        QFETCH(QString, text);
+        QTEST(text::alertExcerpt(text), "shown");
     }
 };
 

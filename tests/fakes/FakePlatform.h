@@ -9,7 +9,6 @@
 #include "platform/TrayIcon.h"
 #include "platform/UrlOpener.h"
 
-#include <QEventLoop>
 #include <QUrl>
 #include <functional>
 
@@ -29,17 +28,16 @@ struct FakeTray final : TrayIcon {
     bool isTrayAvailable() const override { return available; }
 };
 
-// Runs an event loop as the real alert does, `whileShown` inside it.
+// Returns at once, as the real alert does; the test dismisses it.
 struct FakeAlert final : Alert {
-    QStringList shown; // message, then informative text, of each
-    std::function<void()> whileShown;
-    void showWarning(const QString& message, const QString& informative, const QString&) override {
+    QStringList shown;                 // message, then informative text, of each
+    QList<std::function<void()>> open; // the dismissal of each alert still up
+    void showWarning(const QString& message, const QString& informative, const QString&,
+                     std::function<void()> dismissed) override {
         shown << message << informative;
-        QEventLoop loop;
-        QMetaObject::invokeMethod(
-            &loop, [&] { whileShown ? whileShown() : void(), loop.quit(); }, Qt::QueuedConnection);
-        loop.exec();
+        open << (dismissed ? dismissed : [] {});
     }
+    bool dismiss() { return !open.isEmpty() && (open.takeFirst()(), true); }
 };
 
 struct FakeUrlOpener final : UrlOpener {

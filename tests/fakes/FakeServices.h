@@ -61,7 +61,7 @@ struct FakeServices final : ServiceControl {
         if (answerSoon)
             QTimer::singleShot(0, [this] { completeNext(); });
     }
-    bool completeNext() { return !pending.isEmpty() && (pending.takeFirst()(), true); }
+    bool completeNext(qsizetype i = 0) { return i < pending.size() && (pending.takeAt(i)(), true); }
     void completeAll() {
         while (completeNext())
             continue;

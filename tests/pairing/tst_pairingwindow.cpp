@@ -113,14 +113,15 @@ private Q_SLOTS:
             return Qt::mightBeRichText(t) ? QTextDocumentFragment::fromHtml(t).toPlainText() : t;
         };
         Texts seen{label->text(), label->accessibleName(), plain(label->toolTip())};
-        QTimer::singleShot(0, [&] { // as each label of the alert renders its text
-            QWidget* box = QApplication::activeModalWidget();
-            for (const QLabel* l : box->findChildren<QLabel*>())
-                seen << (l->textFormat() == Qt::PlainText ? l->text() : plain(l->text()));
-            box->close();
-        });
-        MessageBoxAlert().showWarning(u"m"_s, text, u"b"_s);
+        MessageBoxAlert alert;
+        int dismissals = 0;
+        alert.showWarning(u"m"_s, text, u"b"_s, [&] { ++dismissals; });
+        QWidget* box = QApplication::activeModalWidget();    // shown, and nothing waits for it
+        for (const QLabel* l : box->findChildren<QLabel*>()) // as each label renders its text
+            seen << (l->textFormat() == Qt::PlainText ? l->text() : plain(l->text()));
+        box->close();
         QCOMPARE(seen.count(text), 4);
+        QCOMPARE(dismissals, 1);
     }
 
     void failedAttemptKeepsFields_data() {
