@@ -246,7 +246,7 @@ void AppDelegate::perform(const QString& command, bool quitAfter) {
             return;
         self->isBusy_ = false;
         if (result.status != 0) {
-            self->showError(result.error.isEmpty() ? result.output : result.error);
+            self->showError((result.error.isEmpty() ? result.output : result.error).toString());
             // A quit while the alert was up ends its loop too; nothing more
             // is asked of the script then.
             if (!self || self->terminating_)

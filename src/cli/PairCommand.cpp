@@ -53,8 +53,10 @@ int pairCommand(Invocation& call) {
     if (!result)
         loop.exec();
 
-    if (options.has(QStringLiteral("--verbose")) && !result->output.isEmpty())
-        streams.out(result->output.endsWith(u'\n') ? result->output : result->output + u'\n');
+    if (options.has(QStringLiteral("--verbose")) && !result->output.isEmpty()) {
+        const QString output = result->output.toString();
+        streams.out(output.endsWith(u'\n') ? output : output + u'\n');
+    }
     if (result->status == 0 && manager.hasPairing()) {
         streams.out(PairingOutcome::successLine() + u'\n');
         return 0;

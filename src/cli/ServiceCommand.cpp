@@ -14,8 +14,8 @@ int serviceCommand(Invocation& call) {
         loop.quit();
     });
     loop.exec();
-    call.streams.out(result.output);
-    call.streams.err(result.error);
+    call.streams.out(result.output.toString());
+    call.streams.err(result.error.toString());
     return exitStatusFor(result.status);
 }
 
