@@ -146,14 +146,14 @@ __attribute__((target("avx2"))) qsizetype vectorWellFormedPrefix(const unsigned 
             previousIncomplete = _mm256_setzero_si256();
         } else {
             const __m256i prev1 = shifted<1>(input, previous);
-            const __m256i special = _mm256_and_si256(
+            const __m256i flagged = _mm256_and_si256(
                 _mm256_and_si256(lookup(firstHigh, highNibbles(prev1)),
                                  lookup(firstLow, _mm256_and_si256(prev1, _mm256_set1_epi8(0x0F)))),
                 lookup(secondHigh, highNibbles(input)));
             const __m256i third = _mm256_subs_epu8(shifted<2>(input, previous), thirdLead);
             const __m256i fourth = _mm256_subs_epu8(shifted<3>(input, previous), fourthLead);
             const __m256i must = _mm256_and_si256(_mm256_or_si256(third, fourth), topBit);
-            error = _mm256_or_si256(error, _mm256_xor_si256(must, special));
+            error = _mm256_or_si256(error, _mm256_xor_si256(must, flagged));
             previousIncomplete = _mm256_subs_epu8(input, lastLeads);
         }
         previous = input;
