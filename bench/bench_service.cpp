@@ -1,13 +1,16 @@
 // Service benchmarks, each against a baseline measured in the same run:
 //   status round trip through ServiceManager  vs  spawning the script bare
 //   draining 256 MiB through both pipes       vs  a minimal reader in C, and cat
-//   the same run decoded as strict UTF-8      vs  the run alone
+//   a start run checked as strict UTF-8,      vs  the run alone
+//     256 MiB of ASCII and of CJK text
+//   checking 16 MiB as UTF-8 (GB/s)           vs  Qt's decoding of it
 //   longest main-loop stall while 2 x 16 MiB  vs  the same loop with no run
 //     is read
-//   parsing a 1 MiB status report             vs  splitting it into lines
+//   parsing a 16 MiB status report's bytes    vs  splitting them into lines
 // Prints one row per benchmark for bench/run: name, median, baseline median,
 // unit, goal.
 #include "core/ServiceSnapshot.h"
+#include "core/Utf8Check.h"
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
 
@@ -149,13 +152,24 @@ double longestStall(const std::function<void(bool&)>& work) {
 // project as one table: name, median, baseline median, unit, goal (the
 // highest acceptable ratio, "-" for none), and "abs" when the goal bounds the
 // median itself rather than the ratio.
-void row(const char* name, std::pair<double, double> m, double goal, bool absolute = false) {
+void row(const char* name, std::pair<double, double> m, double goal, bool absolute = false,
+         const char* unit = "ms") {
     char goalText[32] = "-";
     if (goal > 0)
         std::snprintf(goalText, sizeof goalText, "%.2f", goal);
-    std::printf("%s\t%.3f\t%.3f\tms\t%s%s\n", name, m.first, m.second, goalText,
+    std::printf("%s\t%.3f\t%.3f\t%s\t%s%s\n", name, m.first, m.second, unit, goalText,
                 absolute ? "\tabs" : "");
     std::fflush(stdout);
+}
+
+// `bytes` of CJK text, three bytes a character, cycling through the unified
+// ideographs so that every lead and continuation value of the block occurs.
+QByteArray cjkText(qsizetype bytes) {
+    QString text;
+    text.reserve(bytes / 3);
+    for (qsizetype i = 0; i < bytes / 3; ++i)
+        text += QChar(char16_t(0x4E00 + i % 0x51A6));
+    return text.toUtf8();
 }
 
 } // namespace
@@ -169,8 +183,13 @@ int main(int argc, char** argv) {
         QFile f(script);
         f.open(QIODevice::WriteOnly);
         f.write("#!/bin/bash\n"
-                "if [ \"$1\" = drain ]; then\n"
+                "if [ \"$1\" = drain ] || [ \"$1\" = start ]; then\n"
                 "  head -c 134217728 /dev/zero & head -c 134217728 /dev/zero >&2; wait; exit 0\n"
+                "fi\n"
+                "if [ \"$1\" = restart ]; then\n"
+                "  f=\"$(dirname \"$0\")/cjk\"\n"
+                "  cat \"$f\" \"$f\" \"$f\" \"$f\" \"$f\" \"$f\" \"$f\" \"$f\" &\n"
+                "  cat \"$f\" \"$f\" \"$f\" \"$f\" \"$f\" \"$f\" \"$f\" \"$f\" >&2; wait; exit 0\n"
                 "fi\n"
                 "if [ \"$1\" = flood ]; then\n"
                 "  head -c 16777216 /dev/zero & head -c 16777216 /dev/zero >&2; wait; exit 0\n"
@@ -178,6 +197,14 @@ int main(int argc, char** argv) {
                 "printf 'desired=enabled\\nbridge=online\\nagent=online\\nhub=online\\n"
                 "bridge_memory_kb=512\\nagent_memory_kb=256\\n'\n");
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    // 16 MiB less one byte, a whole number of characters; eight of them on
+    // each stream make the CJK run about as long as the ASCII one.
+    const QByteArray cjk = cjkText(16 * 1024 * 1024 - 1);
+    {
+        QFile f(dir.path() + QStringLiteral("/scripts/cjk"));
+        f.open(QIODevice::WriteOnly);
+        f.write(cjk);
     }
     qputenv("KORVAN_APP_SUPPORT_DIR", QFile::encodeName(dir.path()));
     const QByteArray scriptPath = QFile::encodeName(script);
@@ -225,11 +252,37 @@ int main(int argc, char** argv) {
                 }),
         0);
 
-    // Through ServiceManager, which decodes both streams as strict UTF-8.
-    row("run + decode 256 MiB vs run",
+    // Through ServiceManager, which checks both streams as strict UTF-8 and
+    // keeps the bytes; against the runner alone on the same command word.
+    const auto runAlone = [&](const char* word) {
+        ProcessJob job = drainJob;
+        job.arguments = {scriptPath.toStdString(), word};
+        return [&runner, job] { runner.runToEnd(job); };
+    };
+    row("run + check 256 MiB ASCII vs run",
         measure(
-            3, [&] { runAndWait(QStringLiteral("drain")); }, drain),
-        1.5);
+            7, [&] { runAndWait(QStringLiteral("start")); }, runAlone("start")),
+        1.20);
+    row("run + check 256 MiB CJK vs run",
+        measure(
+            7, [&] { runAndWait(QStringLiteral("restart")); }, runAlone("restart")),
+        1.40);
+
+    // The check alone, in GB/s, against Qt's (lenient) decoding of the same
+    // bytes into UTF-16, which is what a run's output used to go through.
+    const QByteArray ascii(cjk.size(), 'a');
+    bool allWellFormed = true;
+    const auto gbPerSecond = [](qsizetype bytes, double ms) { return double(bytes) / ms / 1e6; };
+    for (const auto& [name, bytes] : {std::pair{"check 16 MiB ASCII as UTF-8, GB/s", &ascii},
+                                      std::pair{"check 16 MiB CJK as UTF-8, GB/s", &cjk}}) {
+        const auto [check, decode] = measure(
+            20, [&, bytes = bytes] { allWellFormed &= utf8::isWellFormed(*bytes); },
+            [&, bytes = bytes] { allWellFormed &= !QString::fromUtf8(*bytes).isEmpty(); });
+        row(name, {gbPerSecond(bytes->size(), check), gbPerSecond(bytes->size(), decode)}, 0, false,
+            "GB/s");
+    }
+    if (!allWellFormed)
+        return 2;
 
     // A frame at 60 Hz: reading a flood must never hold the main loop longer.
     std::vector<double> busy, idle;
@@ -242,17 +295,17 @@ int main(int argc, char** argv) {
     }
     row("main-loop stall reading 2 x 16 MiB", {median(busy), median(idle)}, 16, true);
 
-    QString report;
-    const QString lines =
-        QStringLiteral("desired=enabled\nbridge=online\nagent=online\nhub=online\n"
-                       "bridge_memory_kb=512\nagent_memory_kb=256\nnoise=xxxxxxxx\n");
-    while (report.size() < 1024 * 1024 / 2) // QString holds two bytes per character
-        report += lines;
+    QByteArray reportBytes;
+    const QByteArray lines("desired=enabled\nbridge=online\nagent=online\nhub=online\n"
+                           "bridge_memory_kb=512\nagent_memory_kb=256\nnoise=xxxxxxxx\n");
+    while (reportBytes.size() + lines.size() <= 16 * 1024 * 1024)
+        reportBytes += lines;
+    const Utf8Text report = *Utf8Text::fromUtf8(reportBytes);
     qsizetype sink = 0;
-    row("parse 1 MiB report vs line split",
+    row("parse 16 MiB report vs line split",
         measure(
-            40, [&] { sink += ServiceSnapshot::parse(report).bridgeMemoryKB; },
-            [&] { sink += report.split(u'\n').size(); }),
+            10, [&] { sink += ServiceSnapshot::parse(report).bridgeMemoryKB; },
+            [&] { sink += report.bytes().split('\n').size(); }),
         0);
     return sink == 42 ? 1 : 0;
 }

@@ -269,7 +269,8 @@ void AppDelegate::perform(const QString& command, bool quitAfter) {
         self->isBusy_ = false;
         if (result.status == 0)
             return self->followUp(quitAfter);
-        self->showError(result.error.isEmpty() ? result.output : result.error, [self, quitAfter] {
+        const Utf8Text& text = result.error.isEmpty() ? result.output : result.error;
+        self->showError(text.toString(), [self, quitAfter] {
             // After a quit while the alert was up nothing more is asked of
             // the script.
             if (self && !self->terminating_)

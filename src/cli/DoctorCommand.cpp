@@ -197,7 +197,7 @@ Check statusRun(Invocation& call, const ServiceRoot& root, bool paired) {
                         ServiceRoot::display(root.controlScriptPath()) + QStringLiteral("' status");
     if (result.status != 0)
         return {Verdict::fail, text + failedRunText(call, result), fix};
-    if (!holdsReport(result.output))
+    if (!holdsReport(result.output.toString()))
         return {Verdict::fail, text + QStringLiteral("exited 0 without a status report"), fix};
     return {Verdict::ok, text + QStringLiteral("exited 0 with a status report")};
 }

@@ -135,12 +135,14 @@ int pairCommand(Invocation& call) {
     // The detail first, so that the last line stays the pairing window's own.
     if (!result.detail.isEmpty())
         streams.err(QStringLiteral("korvanctl pair: ") + result.detail + u'\n');
-    if (result.status == 0)
+    if (result.status == 0) {
+        const QString output = result.output.toString();
         streams.err(QStringLiteral("korvanctl pair: the installer exited 0 but left no pairing "
                                    "file") +
-                    (text::trimmed(result.output).isEmpty()
+                    (text::trimmed(output).isEmpty()
                          ? QStringLiteral(", and printed nothing\n")
-                         : QStringLiteral("; its last lines:\n") + lastLines(result.output, 5)));
+                         : QStringLiteral("; its last lines:\n") + lastLines(output, 5)));
+    }
     streams.err(PairingOutcome::failureLine(result) + u'\n');
     return result.status == 0 ? 1 : exitStatusFor(result.status);
 }

@@ -23,8 +23,10 @@ int serviceCommand(Invocation& call) {
         [&](auto done) { call.manager.run(call.command, std::move(done)); });
     call.manager.forwardOutput({});
     // A run that never started has only the runner's own message to show.
-    if (!forwarded[2] && !result.error.isEmpty() && !streams.failed())
-        streams.err(result.error.endsWith(u'\n') ? result.error : result.error + u'\n');
+    if (!forwarded[2] && !result.error.isEmpty() && !streams.failed()) {
+        const QString error = result.error.toString();
+        streams.err(error.endsWith(u'\n') ? error : error + u'\n');
+    }
     return exitStatusFor(result.status);
 }
 
@@ -36,8 +38,8 @@ QString failedRunText(const Invocation& call, const CommandResult& result) {
                QStringLiteral(" is missing or not executable");
     if (result.status == 126 && result.output.isEmpty())
         return QStringLiteral("the control script ") + script +
-               QStringLiteral(" cannot be launched: ") + result.error;
-    if (result.error == ServiceTexts::statusTimedOut)
+               QStringLiteral(" cannot be launched: ") + result.error.toString();
+    if (result.error.toString() == ServiceTexts::statusTimedOut)
         return QStringLiteral("the status run was ended at its time limit");
     return QStringLiteral("the status run ended with status ") + QString::number(result.status) +
            QStringLiteral(" (its exit code, or the signal that ended it)");

@@ -44,7 +44,8 @@ QString successLine() {
 }
 
 QString failureLine(const CommandResult& result) {
-    const QString detail = (result.error.isEmpty() ? result.output : result.error).trimmed();
+    const QString detail =
+        (result.error.isEmpty() ? result.output : result.error).toString().trimmed();
     if (detail.isEmpty())
         return PairingTexts::genericFailure;
     return lastGraphemes(detail, kDetailLength);

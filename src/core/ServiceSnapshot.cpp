@@ -16,10 +16,10 @@ RemoteState ServiceSnapshot::state() const {
     return RemoteState::failed;
 }
 
-std::optional<qint64> ServiceSnapshot::parseMemoryKB(QStringView value) {
+std::optional<qint64> ServiceSnapshot::parseMemoryKB(QByteArrayView value) {
     bool negative = false;
-    if (!value.isEmpty() && (value.front() == u'+' || value.front() == u'-')) {
-        negative = value.front() == u'-';
+    if (!value.isEmpty() && (value.front() == '+' || value.front() == '-')) {
+        negative = value.front() == '-';
         value = value.sliced(1);
     }
     if (value.isEmpty())
@@ -28,10 +28,10 @@ std::optional<qint64> ServiceSnapshot::parseMemoryKB(QStringView value) {
     // smallest 64-bit value reads without overflow.
     constexpr qint64 min = std::numeric_limits<qint64>::min();
     qint64 acc = 0;
-    for (QChar c : value) {
-        if (c < u'0' || c > u'9')
+    for (const char c : value) {
+        if (c < '0' || c > '9')
             return std::nullopt;
-        const int digit = c.unicode() - u'0';
+        const int digit = c - '0';
         if (acc < (min + digit) / 10)
             return std::nullopt;
         acc = acc * 10 - digit;
@@ -43,31 +43,39 @@ std::optional<qint64> ServiceSnapshot::parseMemoryKB(QStringView value) {
     return -acc;
 }
 
-ServiceSnapshot ServiceSnapshot::parse(QStringView report) {
+ServiceSnapshot ServiceSnapshot::parse(const Utf8Text& report) {
     ServiceSnapshot snapshot;
-    for (QStringView line : text::splitLines(report)) {
-        qsizetype start = 0;
-        while (start < line.size() && line[start] == u'=')
-            ++start;
-        line = line.sliced(start);
-        const qsizetype eq = line.indexOf(u'=');
+    const QByteArrayView all = report.view();
+    for (qsizetype start = 0; start < all.size();) {
+        // The line ends at the next line feed that does not follow a carriage
+        // return. Both are ASCII, so no cut falls inside a sequence.
+        qsizetype end = start;
+        while ((end = all.indexOf('\n', end)) > 0 && all[end - 1] == '\r')
+            ++end;
+        if (end < 0)
+            end = all.size();
+        QByteArrayView line = all.sliced(start, end - start);
+        start = end + 1;
+        while (!line.isEmpty() && line.front() == '=')
+            line = line.sliced(1);
+        const qsizetype eq = line.indexOf('=');
         if (eq < 0)
             continue;
-        const QStringView key = line.first(eq);
-        const QStringView value = line.sliced(eq + 1);
+        const QByteArrayView key = line.first(eq);
+        const QByteArrayView value = line.sliced(eq + 1);
         if (value.isEmpty())
             continue;
-        if (key == u"desired")
-            snapshot.desired = value.toString();
-        else if (key == u"bridge")
-            snapshot.bridge = value.toString();
-        else if (key == u"agent")
-            snapshot.agent = value.toString();
-        else if (key == u"hub")
-            snapshot.hub = value.toString();
-        else if (key == u"bridge_memory_kb")
+        if (key == "desired")
+            snapshot.desired = text::fromWellFormedUtf8(value);
+        else if (key == "bridge")
+            snapshot.bridge = text::fromWellFormedUtf8(value);
+        else if (key == "agent")
+            snapshot.agent = text::fromWellFormedUtf8(value);
+        else if (key == "hub")
+            snapshot.hub = text::fromWellFormedUtf8(value);
+        else if (key == "bridge_memory_kb")
             snapshot.bridgeMemoryKB = parseMemoryKB(value).value_or(0);
-        else if (key == u"agent_memory_kb")
+        else if (key == "agent_memory_kb")
             snapshot.agentMemoryKB = parseMemoryKB(value).value_or(0);
     }
     return snapshot;

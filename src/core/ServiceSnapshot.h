@@ -7,9 +7,10 @@
 #pragma once
 
 #include "core/RemoteState.h"
+#include "core/Utf8Text.h"
 
+#include <QByteArrayView>
 #include <QString>
-#include <QStringView>
 #include <optional>
 
 struct ServiceSnapshot {
@@ -25,12 +26,13 @@ struct ServiceSnapshot {
 
     // Parses the key=value report. Lines are cut at line feeds only; a
     // carriage return followed by a line feed does not end a line. For each
-    // key the last line wins.
-    static ServiceSnapshot parse(QStringView report);
+    // key the last line wins. Keys are compared as bytes; only the values
+    // kept become QString.
+    static ServiceSnapshot parse(const Utf8Text& report);
 
     // Reads a memory value: optional single sign, one or more ASCII digits,
     // within the 64-bit range. Anything else is std::nullopt.
-    static std::optional<qint64> parseMemoryKB(QStringView value);
+    static std::optional<qint64> parseMemoryKB(QByteArrayView value);
 
     friend bool operator==(const ServiceSnapshot&, const ServiceSnapshot&) = default;
 };

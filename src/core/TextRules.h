@@ -30,9 +30,11 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes);
 // no key), a desktop entry or a link value drops it.
 enum class Bom { keep, skip };
 std::optional<QString> decodeUtf8(const QByteArray& bytes, Bom bom);
-// Appends `bytes` decoded as strict UTF-8 to `text`, as decodeUtf8 would
-// decode them; false, with `text` unchanged, when they are not valid.
-bool appendUtf8(QString& text, QByteArrayView bytes);
+
+// Decodes bytes already known to be well-formed UTF-8 (a piece of a Utf8Text
+// cut at ASCII characters). Unlike QString::fromUtf8, an initial byte-order
+// mark is kept as a character.
+QString fromWellFormedUtf8(QByteArrayView bytes);
 
 // decodeUtf8, with invalid input giving the empty text.
 QString decodeUtf8OrEmpty(const QByteArray& bytes);

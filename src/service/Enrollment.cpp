@@ -38,7 +38,7 @@ struct Call {
 };
 
 CommandResult failure(const QString& message) {
-    return {QString(), message, 1};
+    return {Utf8Text(), message, 1};
 }
 
 void deliver(const std::shared_ptr<Call>& call, const CommandResult& result) {
@@ -151,8 +151,8 @@ void install(ProcessRunner& runner, std::shared_ptr<Call> call, const QByteArray
             deliver(call, failure(systemErrorText(outcome.launchError)));
             return;
         }
-        const QString& text = outcome.outputText;
-        deliver(call, {text, outcome.status == 0 ? QString() : text, outcome.status});
+        const Utf8Text& text = outcome.outputText;
+        deliver(call, {text, outcome.status == 0 ? Utf8Text() : text, outcome.status});
     });
 }
 
@@ -197,7 +197,7 @@ void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode
     call->hubText = hubText(hubURL);
     const std::optional<QUrl> url = installerURL(call->hubText);
     if (!url) {
-        completion({QString(), ServiceTexts::invalidHub, 64});
+        completion({Utf8Text(), ServiceTexts::invalidHub, 64});
         return;
     }
     // An environment entry ends at a NUL: the installer would get a cut code

@@ -1,10 +1,7 @@
 #include "OutputSink.h"
 
-#include "core/TextRules.h"
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -36,74 +33,35 @@ void prefault(char* data, qsizetype size, qsizetype used, qsizetype& populated) 
 #endif
 }
 
-// How much of the `size` bytes at `data` ends on a UTF-8 sequence boundary:
-// a lead byte whose continuation has not arrived yet is left for later.
-qsizetype completePrefix(const char* data, qsizetype size) {
-    for (qsizetype back = 1; back <= std::min<qsizetype>(3, size); ++back) {
-        const auto byte = static_cast<unsigned char>(data[size - back]);
-        if (byte < 0x80)
-            return size;
-        if (byte >= 0xC0) {
-            const qsizetype length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
-            return back < length ? size - back : size;
-        }
-    }
-    return size; // no lead byte near the end: the decoder judges it
-}
-
 } // namespace
 
 qsizetype OutputSink::readFrom(int fd) {
-    const qsizetype minimumRoom = decode ? 1024 * 1024 : 64 * 1024;
-    if (bytes_.size() - used_ < minimumRoom) {
-        bytes_.resize(std::max<qsizetype>(2 * bytes_.size(), used_ + minimumRoom));
-        populated_ = std::min(populated_, used_); // the block may have moved
+    constexpr qsizetype minimumRoom = 64 * 1024;
+    if (bytes_.roomSize() < minimumRoom) {
+        const char* before = bytes_.block();
+        bytes_.room(minimumRoom);
+        if (bytes_.block() != before)
+            populated_ = std::min(populated_, bytes_.size()); // the block moved
     }
-    if (!decode)
-        prefault(bytes_.data(), bytes_.size(), used_, populated_);
+    // Advice only: the memory's contents stay as they are.
+    prefault(const_cast<char*>(bytes_.block()), bytes_.blockSize(), bytes_.size(), populated_);
     ssize_t got;
     do {
-        got = ::read(fd, bytes_.data() + used_, size_t(bytes_.size() - used_));
+        got = ::read(fd, bytes_.room(0), size_t(bytes_.roomSize()));
     } while (got < 0 && errno == EINTR);
     if (got < 0)
         return errno == EAGAIN ? -1 : -2;
     if (got > 0 && onRead)
-        onRead(QByteArrayView(bytes_.constData() + used_, got));
-    used_ += got;
+        onRead(QByteArrayView(bytes_.room(0), got));
+    bytes_.commit(got, decode);
     total += got;
-    if (decode)
-        convert(got == 0);
     return got;
 }
 
 QByteArray OutputSink::takeBytes() {
-    bytes_.resize(used_);
-    return std::exchange(bytes_, QByteArray());
+    return bytes_.takeBytes();
 }
 
-QString OutputSink::takeText() {
-    convert(true);
-    text_.squeeze();
-    return std::exchange(text_, QString());
-}
-
-void OutputSink::convert(bool atEnd) {
-    const qsizetype cut = atEnd ? used_ : completePrefix(bytes_.constData(), used_);
-    // The text is grown here, by doubling, so that its fresh memory can be
-    // backed in bulk like the bytes'.
-    if (valid_ && text_.capacity() < text_.size() + cut) {
-        const QChar* before = text_.constData();
-        text_.reserve(std::max(2 * text_.capacity(), text_.size() + cut));
-        if (text_.constData() != before)
-            textPopulated_ = std::min(textPopulated_, 2 * text_.size());
-    }
-    if (valid_ && cut > 0)
-        prefault(reinterpret_cast<char*>(text_.data()), 2 * text_.capacity(), 2 * text_.size(),
-                 textPopulated_);
-    if (valid_ && cut > 0 && !text::appendUtf8(text_, QByteArrayView(bytes_.constData(), cut))) {
-        valid_ = false;
-        text_.clear();
-    }
-    std::memmove(bytes_.data(), bytes_.constData() + cut, size_t(used_ - cut));
-    used_ -= cut;
+Utf8Text OutputSink::takeText() {
+    return bytes_.takeText().value_or(Utf8Text());
 }

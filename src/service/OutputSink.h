@@ -1,16 +1,18 @@
 // OutputSink: collects one output stream of a child, read by read(2) from a
-// non-blocking pipe, either whole as bytes or, when decoding, as strict UTF-8
-// text converted piece by piece as it arrives.
+// non-blocking pipe, kept whole as bytes and, when decoding, checked as strict
+// UTF-8 piece by piece as it arrives.
 //
-// The byte buffer grows by doubling and is cut to length once at the end;
-// resizing a QByteArray on every read costs more than the reads. Decoding
-// keeps no bytes but a sequence cut by a read, so a large stream never holds
-// its bytes and its text at once, and converting it never stalls the event
-// loop in one piece. A plain value owned by one run; one thread.
+// The buffer grows by doubling and is cut to length once at the end;
+// resizing on every read costs more than the reads. Each read is checked
+// while it is still in the cache, up to the last sequence it completes; a
+// sequence cut by a read waits for the next one. The text is those same
+// bytes, so a large stream is never held twice and never converted in one
+// piece on the event loop. A plain value owned by one run; one thread.
 #pragma once
 
+#include "core/Utf8Text.h"
+
 #include <QByteArray>
-#include <QString>
 #include <functional>
 
 class OutputSink {
@@ -26,15 +28,9 @@ public:
     QByteArray takeBytes();
     // The text, or the empty text when any sequence was invalid (a sequence
     // still cut at the end counts).
-    QString takeText();
+    Utf8Text takeText();
 
 private:
-    void convert(bool atEnd);
-
-    QByteArray bytes_;
-    qsizetype used_ = 0;
+    Utf8Text::Builder bytes_;
     qsizetype populated_ = 0; // bytes from the start known to be backed by memory
-    QString text_;
-    qsizetype textPopulated_ = 0; // the same for the text, in bytes
-    bool valid_ = true;
 };

@@ -14,6 +14,8 @@
 // the caller's working directory and standard input.
 #pragma once
 
+#include "core/Utf8Text.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <chrono>
@@ -53,10 +55,10 @@ struct ProcessOutcome {
     int launchError = 0; // errno-style code for `launchFailed`
     QByteArray standardOutput;
     QByteArray standardError; // empty when mergeStreams is set
-    // With decodeText, the streams as strict UTF-8 instead of bytes; a stream
-    // holding any invalid sequence gives the empty text.
-    QString outputText;
-    QString errorText;
+    // With decodeText, the streams checked as strict UTF-8 instead of bytes;
+    // a stream holding any invalid sequence gives the empty text.
+    Utf8Text outputText;
+    Utf8Text errorText;
 };
 
 class ProcessRunner : public QObject {

@@ -19,10 +19,10 @@ constexpr qsizetype kStatusOutputLimit = 16 * 1024 * 1024;
 CommandResult commandResult(const ProcessOutcome& outcome) {
     switch (outcome.kind) {
     case ProcessOutcome::Kind::launchFailed:
-        return {QString(), systemErrorText(outcome.launchError), 126};
+        return {Utf8Text(), systemErrorText(outcome.launchError), 126};
     case ProcessOutcome::Kind::timedOut:
     case ProcessOutcome::Kind::outputLimited:
-        return {QString(), ServiceTexts::statusTimedOut, outcome.status};
+        return {Utf8Text(), ServiceTexts::statusTimedOut, outcome.status};
     case ProcessOutcome::Kind::exited:
     case ProcessOutcome::Kind::signalled:
         break;
@@ -77,7 +77,7 @@ void ServiceManager::run(const QString& command,
         QMetaObject::invokeMethod(
             runner_.get(),
             [completion = std::move(completion)] {
-                completion({QString(), ServiceTexts::scriptMissing, 127});
+                completion({Utf8Text(), ServiceTexts::scriptMissing, 127});
             },
             Qt::QueuedConnection);
         return;

@@ -1,15 +1,18 @@
-// The status report parser: the last usable line of a key wins, a memory
-// figure comes from the report and reads back alone as itself, the state
-// agrees with the fields, and the memory line keeps its form.
+// The status report parser, reading the checked bytes (input that is not
+// UTF-8 is made into text first): the last usable line of a key wins, a
+// memory figure comes from the report and reads back alone as itself, the
+// state agrees with the fields, and the memory line keeps its form.
 #include "core/ServiceSnapshot.h"
 #include "core/StatusText.h"
 
 using namespace Qt::StringLiterals;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString report = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const Utf8Text checked = Utf8Text::fromUtf8(bytes).value_or(QString::fromUtf8(bytes));
+    const QString report = checked.toString();
     const auto parse = [](const QString& text) { return ServiceSnapshot::parse(text); };
-    const ServiceSnapshot s = parse(report);
+    const ServiceSnapshot s = ServiceSnapshot::parse(checked);
     for (const auto& [key, field] : {std::pair{u"desired="_s, &ServiceSnapshot::desired},
                                      {u"bridge="_s, &ServiceSnapshot::bridge},
                                      {u"agent="_s, &ServiceSnapshot::agent},

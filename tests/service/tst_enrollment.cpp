@@ -34,7 +34,9 @@ class EnrollmentTest : public QObject {
         auto events = std::make_shared<QStringList>();
         manager_->installAndEnroll(
             hub, code, [events](const QString& text) { *events << text; },
-            [events](const CommandResult& r) { *events << resultOf(r.output, r.error, r.status); });
+            [events](const CommandResult& r) {
+                *events << resultOf(r.output.toString(), r.error.toString(), r.status);
+            });
         return events;
     }
     QStringList finish(const std::shared_ptr<QStringList>& events) {

@@ -154,7 +154,8 @@ void TestRunner::grandchildHoldingPipeDelaysOnlyItsOwnRun() {
     QVERIFY(QTest::qWaitFor([&] { return !pid().isEmpty(); }, 20000));
     TestServiceRoot quickRoot; // the root is read afresh at each call
     quickRoot.writeScript("echo quick\n");
-    QCOMPARE(runOnce(manager, QStringLiteral("status"))->output, QStringLiteral("quick\n"));
+    QCOMPARE(runOnce(manager, QStringLiteral("status"))->output.toString(),
+             QStringLiteral("quick\n"));
     QVERIFY(!slow); // its grandchild still holds the pipe
     QCOMPARE(::kill(pid().trimmed().toInt(), SIGKILL), 0);
     QVERIFY(QTest::qWaitFor([&] { return slow.has_value(); }, 20000));

@@ -23,6 +23,7 @@ hub=online=yes\nagent=\n\n=desired=x|x|stopped|stopped|online=yes|0|0|failed
 desired==x|=x|stopped|stopped|offline|0|0|failed
 bridge=online\r\nagent=online\r\nhub=online|enabled|online\r\nagent=online\r\nhub=online|stopped|offline|0|0|failed
 hub=在线　|enabled|stopped|stopped|在线　|0|0|failed
+﻿desired=disabled\nhub=﻿x|enabled|stopped|stopped|﻿x|0|0|failed
 bridge_memory_kb=+7\nagent_memory_kb=00512|enabled|stopped|stopped|offline|7|512|failed
 bridge_memory_kb=12x\nagent_memory_kb= 1|enabled|stopped|stopped|offline|0|0|failed
 bridge_memory_kb=+\nagent_memory_kb=１２|enabled|stopped|stopped|offline|0|0|failed
