@@ -99,6 +99,11 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, DBusMenuEvent& va
 }
 
 void registerStatusNotifierTypes() {
+    // Signatures name the lists by their aliases; QtDBus looks types up by name.
+    qRegisterMetaType<IconPixmapList>("IconPixmapList");
+    qRegisterMetaType<DBusMenuItemList>("DBusMenuItemList");
+    qRegisterMetaType<DBusMenuItemKeysList>("DBusMenuItemKeysList");
+    qRegisterMetaType<DBusMenuEventList>("DBusMenuEventList");
     qDBusRegisterMetaType<IconPixmap>();
     qDBusRegisterMetaType<IconPixmapList>();
     qDBusRegisterMetaType<ToolTip>();
