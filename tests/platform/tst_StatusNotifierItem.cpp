@@ -88,7 +88,7 @@ class TestStatusNotifierItem : public QObject {
     std::unique_ptr<AppDelegate> d_;
     bool xembed_ = false;
     int fallbacksMade_ = 0, fallbacksAlive_ = 0;
-    QStringList errors_, statuses_;
+    QStringList errors_, statuses_, updatedLabels_;
 
     static QDBusConnection client() { return QDBusConnection(u"client"_s); }
     QString watcherConnection() const { return u"watcher%1"_s.arg(watcherGeneration_); }
@@ -197,6 +197,10 @@ class TestStatusNotifierItem : public QObject {
 
 private Q_SLOTS:
     void recordStatus(const QString& status) { statuses_ << status; }
+    void recordUpdate(const QDBusMessage& message) {
+        for (const DBusMenuItem& row : qdbus_cast<DBusMenuItemList>(message.arguments().value(0)))
+            updatedLabels_ << row.properties.value(u"label"_s).toString();
+    }
 
     void initTestCase() {
         registerStatusNotifierTypes();
@@ -230,6 +234,7 @@ private Q_SLOTS:
         fallbacksMade_ = fallbacksAlive_ = 0;
         errors_.clear();
         statuses_.clear();
+        updatedLabels_.clear();
         notifications_.received.clear();
         startWatcher();
     }
@@ -339,6 +344,17 @@ private Q_SLOTS:
         tick();
         QTRY_COMPARE_WITH_TIMEOUT(statuses_, QStringList({u"NeedsAttention"_s, u"Active"_s}),
                                   kDeadlineMs);
+    }
+
+    void changedLineIsAnnounced() {
+        launchAndWaitForItem(true);
+        QVERIFY(client().connect(itemName(), u"/MenuBar"_s, u"com.canonical.dbusmenu"_s,
+                                 u"ItemsPropertiesUpdated"_s, this,
+                                 SLOT(recordUpdate(QDBusMessage))));
+        QVERIFY(client().interface()->isServiceRegistered(itemName())); // the match is in place
+        services_.report = kFailed;
+        tick();
+        QTRY_VERIFY_WITH_TIMEOUT(updatedLabels_.contains(StatusText::stateFailed), kDeadlineMs);
     }
 
     void reregisters_data() {
