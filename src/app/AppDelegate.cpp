@@ -6,6 +6,7 @@
 #include "core/TextRules.h"
 #include "pairing/PairingWindowController.h"
 #include "platform/Alert.h"
+#include "platform/DBusMenuExporter.h"
 #include "platform/ErrorLog.h"
 #include "platform/LoginItem.h"
 #include "platform/Preferences.h"
@@ -34,9 +35,7 @@ AppDelegate::AppDelegate(ServiceControl& services, Platform platform, QObject* p
     // Children of the delegate, so that whoever drives it (a test, a debugger)
     // finds them among its children.
     refreshTimer_.setParent(this);
-    trayRetryTimer_.setParent(this);
     refreshTimer_.setInterval(platform_.refreshInterval);
-    trayRetryTimer_.setInterval(platform_.trayRetryInterval);
     buildMenu();
     present(Presentation::checking());
 }
@@ -51,8 +50,11 @@ void AppDelegate::buildMenu() {
     const auto item = [this, menu](const QString& title, const QString& symbol,
                                    std::function<void()> handler) {
         auto* action = new QAction(title, menu);
-        if (!symbol.isEmpty())
+        if (!symbol.isEmpty()) {
             action->setIcon(SymbolIcons::menuIcon(symbol));
+            DBusMenuExporter::setAccessibleDescription(action,
+                                                       AppTexts::pictureDescriptions.value(symbol));
+        }
         if (handler)
             connect(action, &QAction::triggered, this, std::move(handler));
         return action;
@@ -113,7 +115,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     TrayIcon& tray = *platform_.trayIcon;
     tray.setToolTip(AppTexts::productName);
     tray.setMenu(menu_.get());
-    showStatusItem();
+    tray.show();
 
     updateLoginCheckmark();
     configureLoginItemOnFirstStart();
@@ -152,33 +154,9 @@ void AppDelegate::configureLoginItemOnFirstStart() {
     updateLoginCheckmark();
 }
 
-void AppDelegate::showStatusItem() {
-    if (platform_.trayIcon->isTrayAvailable()) {
-        platform_.trayIcon->show();
-        return;
-    }
-    // At login the tray host often starts after us: wait for it, never give up
-    // the item and never exit for this.
-    trayRetries_ = 0;
-    connect(&trayRetryTimer_, &QTimer::timeout, this, &AppDelegate::retryTray,
-            Qt::UniqueConnection);
-    trayRetryTimer_.start();
-}
-
-void AppDelegate::retryTray() {
-    ++trayRetries_;
-    if (!platform_.trayIcon->isTrayAvailable() && trayRetries_ < platform_.trayRetryLimit)
-        return;
-    trayRetryTimer_.stop();
-    // Past the limit the item is shown anyway: the platform may still embed
-    // it when a tray turns up later.
-    platform_.trayIcon->show();
-}
-
 void AppDelegate::applicationWillTerminate() {
     terminating_ = true;
     refreshTimer_.stop();
-    trayRetryTimer_.stop();
 }
 
 void AppDelegate::endEventLoop() {

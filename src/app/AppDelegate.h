@@ -48,8 +48,6 @@ public:
         TrayIcon* trayIcon = nullptr;
         std::function<void()> terminate = endEventLoop; // ends the application
         std::chrono::milliseconds refreshInterval = std::chrono::seconds(5);
-        std::chrono::milliseconds trayRetryInterval = std::chrono::seconds(2);
-        int trayRetryLimit = 150;       // five minutes at the default interval
         int errorLogFd = STDERR_FILENO; // where the whole text of each alert goes
     };
 
@@ -86,8 +84,6 @@ private:
     void buildMenu();
     void updateLoginCheckmark();
     void configureLoginItemOnFirstStart();
-    void showStatusItem();
-    void retryTray();
     void toggleLoginItem();
     PairingWindowController& pairingWindow();
 
@@ -104,8 +100,6 @@ private:
     QAction* restartItem_ = nullptr;
     QAction* loginItem_ = nullptr;
     QTimer refreshTimer_;
-    QTimer trayRetryTimer_;
-    int trayRetries_ = 0;
     // What the tray item shows now, so that an unchanged state leaves it alone.
     QString iconSymbol_;
     SymbolTint iconTint_ = SymbolTint::grey;

@@ -1,6 +1,7 @@
 // User-visible texts of the tray controller, exactly as the product words them.
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 namespace AppTexts {
@@ -17,6 +18,17 @@ inline const QString pairingTitle = QStringLiteral("连接账号与 Mac...");
 inline const QString loginItemTitle = QStringLiteral("登录 Mac 时启动控制器");
 inline const QString stopAndQuitTitle = QStringLiteral("停止服务并退出");
 inline const QString quitTitle = QStringLiteral("退出控制器");
+
+// The accessibility descriptions of the menu rows' pictures, by symbol.
+inline const QHash<QString, QString> pictureDescriptions = {
+    {QStringLiteral("antenna.radiowaves.left.and.right"), QStringLiteral("Korvan")},
+    {QStringLiteral("play.fill"), QStringLiteral("启动")},
+    {QStringLiteral("stop.fill"), QStringLiteral("停止")},
+    {QStringLiteral("arrow.clockwise"), QStringLiteral("重启")},
+    {QStringLiteral("iphone"), QStringLiteral("移动端")},
+    {QStringLiteral("macbook"), QStringLiteral("本地")},
+    {QStringLiteral("link"), QStringLiteral("配对")},
+};
 
 // The alert of a failed command or start-at-login switch.
 inline const QString errorMessage = QStringLiteral("Korvan 无法完成操作");

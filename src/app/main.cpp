@@ -7,15 +7,16 @@
 #include "PlatformStartGuard.h"
 #include "QuitSignals.h"
 #include "platform/Alert.h"
+#include "platform/DesktopTrayIcon.h"
 #include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
 #include "platform/Translations.h"
-#include "platform/TrayIcon.h"
 #include "platform/UrlOpener.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "service/ServiceManager.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QIcon>
 #include <QMetaObject>
 #include <QUrl>
@@ -97,7 +98,10 @@ int main(int argc, char** argv) {
                                     AppTexts::controllerName);
     SettingsPreferences preferences;
     DesktopUrlOpener urlOpener;
-    SystemTrayIcon trayIcon;
+    DesktopTrayIcon::Options trayOptions;
+    trayOptions.id = QStringLiteral("korvan-controller");
+    trayOptions.title = AppTexts::productName;
+    DesktopTrayIcon trayIcon(QDBusConnection::sessionBus(), std::move(trayOptions));
     // The one service manager; it outlives the delegate, whose pending
     // completions it may still hold.
     ServiceManager manager;

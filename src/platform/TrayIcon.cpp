@@ -8,10 +8,9 @@
 #include <QSystemTrayIcon>
 
 SystemTrayIcon::SystemTrayIcon() : item_(std::make_unique<QSystemTrayIcon>()) {
-    // An XEmbed tray reports a left click as Trigger, and so does Qt for a
-    // StatusNotifierItem host's Activate. Context is left to Qt, which opens
-    // the menu itself; answering it too would open the menu twice. Only X11
-    // lets a program place a popup at the pointer.
+    // An XEmbed tray reports a left click as Trigger. Context is left to Qt,
+    // which opens the menu itself; answering it too would open the menu
+    // twice. Only X11 lets a program place a popup at the pointer.
     QObject::connect(item_.get(), &QSystemTrayIcon::activated, item_.get(),
                      [this](QSystemTrayIcon::ActivationReason reason) {
                          if (reason == QSystemTrayIcon::Trigger && menu_ &&
@@ -43,8 +42,4 @@ void SystemTrayIcon::setToolTip(const QString& text) {
 
 void SystemTrayIcon::show() {
     item_->show();
-}
-
-bool SystemTrayIcon::isTrayAvailable() const {
-    return QSystemTrayIcon::isSystemTrayAvailable();
 }

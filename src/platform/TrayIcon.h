@@ -3,10 +3,10 @@
 //
 // Main thread only. The caller owns the menu and must hand in nullptr before
 // the menu goes; the item never deletes it. `setSymbol` names a bundled
-// symbol and a tint; the real item draws each pair once and afterwards only
-// switches between the drawn icons. A left click opens the same menu as a
-// right click where the platform lets a program place it (X11); on Wayland
-// the host's own right-click menu stays the way in.
+// symbol and a tint; the real items draw each pair once and afterwards only
+// switch between the drawn icons. `show` puts the item up once; an item whose
+// tray is not there yet appears when it comes. A left click opens the same
+// menu as a right click.
 #pragma once
 
 #include "core/Presentation.h"
@@ -27,11 +27,10 @@ public:
     virtual void setMenu(QMenu* menu) = 0;
     virtual void setToolTip(const QString& text) = 0;
     virtual void show() = 0;
-    // A tray host is there to show the item.
-    virtual bool isTrayAvailable() const = 0;
 };
 
-// The real item over QSystemTrayIcon: a StatusNotifierItem or an XEmbed icon.
+// The XEmbed item over QSystemTrayIcon (see DesktopTrayIcon for when it is
+// used). A left click pops the menu up at the pointer.
 class SystemTrayIcon final : public TrayIcon {
 public:
     SystemTrayIcon();
@@ -43,7 +42,6 @@ public:
     void setMenu(QMenu* menu) override;
     void setToolTip(const QString& text) override;
     void show() override;
-    bool isTrayAvailable() const override;
 
 private:
     std::unique_ptr<QSystemTrayIcon> item_;

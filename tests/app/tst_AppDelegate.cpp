@@ -55,7 +55,6 @@ class AppDelegateTest : public QObject {
         services_.report = r;
         AppDelegate::Platform p{&alert_, &login_, &prefs_, &opener_, &tray_};
         p.terminate = end ? end : [this] { ++terminations_; }; // by default only counted
-        p.trayRetryLimit = 3;
         p.errorLogFd = logFd_;
         d_ = std::make_unique<AppDelegate>(services_, p);
         d_->applicationDidFinishLaunching();
@@ -122,7 +121,6 @@ private Q_SLOTS:
 
     void pairedStart() {
         QSettings().clear();
-        tray_.available = false;
         launch(true);
         QVERIFY(item(kLogin)->isChecked() && prefs_.boolValue(u"didConfigureLoginItem"_s));
         login_.current = LoginItemStatus::requiresApproval; // switched elsewhere
@@ -140,11 +138,6 @@ private Q_SLOTS:
         services_.report = kDisabled;
         services_.completeAll();
         QVERIFY(shows(Presentation::of(kDisabled, false)));
-        fire(2000);
-        fire(2000); // not yet at the limit of three tries
-        QVERIFY(!tray_.shown);
-        fire(2000); // shown anyway at the limit
-        QVERIFY(tray_.shown);
         d_->applicationWillTerminate();
         fire(5000);
         QCOMPARE(services_.calls.join(u' '), u"status status restart status"_s);

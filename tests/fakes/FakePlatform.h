@@ -17,7 +17,7 @@ struct FakeTray final : TrayIcon {
     QString symbol, toolTip;
     SymbolTint tint = SymbolTint::grey;
     int symbolChanges = 0;
-    bool shown = false, available = true;
+    bool shown = false;
 
     void setSymbol(const QString& s, SymbolTint t) override {
         symbol = s, tint = t, ++symbolChanges;
@@ -25,7 +25,6 @@ struct FakeTray final : TrayIcon {
     void setMenu(QMenu* m) override { menu = m; }
     void setToolTip(const QString& text) override { toolTip = text; }
     void show() override { shown = true; }
-    bool isTrayAvailable() const override { return available; }
 };
 
 // Returns at once, as the real alert does; the test dismisses it.
