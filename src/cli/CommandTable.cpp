@@ -111,7 +111,12 @@ QList<CommandRow> commandTable() {
           {u"1"_qs, u"it cannot: no usable script, a failing status run, no\n"
                     "pairing, or no tray host while a display is there"_qs}},
          doctorCommand},
-        {u"help"_qs, {}, u"show this help, or with a command its own"_qs, {}, helpCommand},
+        {u"help"_qs,
+         {},
+         u"show this help, or with a command its own\n"
+         "(also -h or --help, alone or after a command)"_qs,
+         {},
+         helpCommand},
         {u"--version"_qs, {}, u"show the version"_qs, {}, versionCommand},
         {u"--probe-xembed-tray"_qs, {}, {}, {}, xembedProbeCommand, nullptr, true},
     };
