@@ -13,13 +13,29 @@
 using Response = LoopbackHttpServer::Response;
 Q_DECLARE_METATYPE(Response)
 
-// The result as one event, "output|error|status", after the progress texts.
-static QString resultOf(const QString& output, const QString& error, int status) {
-    return output + u'|' + error + u'|' + QString::number(status);
+// The result as one event, "output|error|status", then "|detail" when there is one, after the
+// progress texts.
+static QString resultOf(const QString& output, const QString& error, int status,
+                        const QString& detail = {}) {
+    return output + u'|' + error + u'|' + QString::number(status) +
+           (detail.isEmpty() ? QString() : u'|' + detail);
 }
 
 static Response installer(const QByteArray& body, const QByteArray& headers = {}) {
     return {200, "#!/bin/sh\n" + body, headers};
+}
+
+// One chunk and the last one: a body whose end the hub states.
+static QByteArray chunked(const QByteArray& body) {
+    return QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n0\r\n\r\n";
+}
+
+// A gzip member cut after its first, stored deflate block: inflating it yields `body`, and
+// only the missing rest would have told that it is incomplete.
+static QByteArray cutGzip(const QByteArray& body) {
+    const quint16 length = quint16(body.size()), complement = quint16(~length);
+    return QByteArray::fromHex("1f8b0800000000000003") + '\0' + char(length & 0xff) +
+           char(length >> 8) + char(complement & 0xff) + char(complement >> 8) + body;
 }
 
 class EnrollmentTest : public QObject {
@@ -34,7 +50,9 @@ class EnrollmentTest : public QObject {
         auto events = std::make_shared<QStringList>();
         manager_->installAndEnroll(
             hub, code, [events](const QString& text) { *events << text; },
-            [events](const CommandResult& r) { *events << resultOf(r.output, r.error, r.status); });
+            [events](const CommandResult& r) {
+                *events << resultOf(r.output, r.error, r.status, r.detail);
+            });
         return events;
     }
     QStringList finish(const std::shared_ptr<QStringList>& events) {
@@ -68,10 +86,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("result");    // a pattern when it starts with "^"
         const QString hub = QStringLiteral("http://%1"), c = QStringLiteral("C");
         const QString badHub = resultOf({}, ServiceTexts::invalidHub, 64);
-        const QString failed = resultOf({}, ServiceTexts::downloadFailed, 1);
-        const QString qt = QStringLiteral("^\\|[ -~]+\\|1$"); // Qt's own words
+        // A refused download: the fixed text, and the URL and the reason as the detail.
+        const auto refused = [](const QString& error, QStringView reason) -> QString {
+            return u'^' + QRegularExpression::escape(resultOf({}, error, 1)) +
+                   QStringLiteral("\\|http://%1/agent/install\\.sh: ") + reason.toString() + u'$';
+        };
+        const auto failed = [&](QStringView reason) -> QString {
+            return refused(ServiceTexts::downloadFailed, reason);
+        };
         const QByteArray big = installer("echo ran; exit 0\n").body.leftJustified(64 << 20, '#');
-        const QByteArray noLength = "X-No-Content-Length: 1\r\n";
+        const QByteArray chunks = "Transfer-Encoding: chunked\r\n";
+        const QByteArray script = installer("echo ran").body;
+        const QByteArray length = "Content-Length: " + QByteArray::number(script.size()) + "\r\n";
         const Response ok = installer("printf %s \"$KORVAN_HUB_URL\"");
         QTest::newRow("ftp") << "ftp://127.0.0.1/" << c << ok << 0 << badHub;
         QTest::newRow("NUL in the hub") << hub + u'/' + QChar(0) << c << ok << 0 << badHub;
@@ -81,18 +107,31 @@ private Q_SLOTS:
                                             << c << ok << 2 << "http://%1||0";
         QTest::newRow("scheme as typed") << "HTTP://%1/" << c << ok << 2 << "HTTP://%1||0";
         QTest::newRow("path kept") << "http://%1/base//" << c << ok << 2 << "from base\n||0";
-        QTest::newRow("404") << hub << c << Response{404, "no", {}} << 1 << failed;
-        QTest::newRow("empty 200") << hub << c << Response{200, {}, {}} << 1 << failed;
-        QTest::newRow("broken gzip")
-            << hub << c << installer("echo ran", "Content-Encoding: gzip\r\n") << 1 << qt;
-        QTest::newRow("silent hub") << hub << c << Response{-1, {}, {}} << 1
-                                    << resultOf({}, ServiceTexts::requestTimedOut, 1);
+        QTest::newRow("404") << hub << c << Response{404, "no", {}} << 1 << failed(u"HTTP 404");
+        QTest::newRow("empty 200")
+            << hub << c << Response{200, {}, {}} << 1 << failed(u"HTTP 200: the body is empty");
+        QTest::newRow("silent hub")
+            << hub << c << Response{-1, {}, {}} << 1
+            << refused(ServiceTexts::requestTimedOut, u"nothing arrived for 0.3 s");
         QTest::newRow("Content-Length past 64 MiB")
-            << hub << c << installer("echo ran", "Content-Length: 67108865\r\n") << 1 << failed;
-        QTest::newRow("body of 64 MiB")
-            << hub << c << Response{200, big, noLength} << 2 << "ran\n||0";
-        QTest::newRow("body past 64 MiB")
-            << hub << c << Response{200, big + '#', noLength} << 1 << failed;
+            << hub << c << installer("echo ran", "Content-Length: 67108865\r\n") << 1
+            << failed(u"HTTP 200: the installer is larger than 64 MiB");
+        QTest::newRow("chunked body of 64 MiB")
+            << hub << c << Response{200, chunked(big), chunks} << 2 << "ran\n||0";
+        QTest::newRow("chunked body past 64 MiB")
+            << hub << c << Response{200, chunked(big + '#'), chunks} << 1
+            << failed(u"HTTP 200: the installer is larger than 64 MiB");
+        // Bodies whose end is not known are never run, even when they are whole.
+        QTest::newRow("cut gzip") << hub << c
+                                  << Response{200, cutGzip(script), "Content-Encoding: gzip\r\n"}
+                                  << 1
+                                  << failed(u"HTTP 200: Content-Encoding gzip is not accepted");
+        QTest::newRow("Content-Length twice, equal")
+            << hub << c << Response{200, script, length + length} << 1
+            << failed(u"HTTP 200: Content-Length is not one number: 18, 18");
+        QTest::newRow("end at the connection's close")
+            << hub << c << Response{200, script, {}, true} << 1
+            << failed(u"HTTP 200: the end of the body is not known");
         QTest::newRow("environment past the kernel limit")
             << hub << QString(200000, u'X') << ok << 2 << resultOf({}, systemErrorText(E2BIG), 1);
         // initTestCase left stale values under these names, and one more to pass on.
@@ -130,6 +169,13 @@ private Q_SLOTS:
         if (result.startsWith(u'^') && QRegularExpression(result).match(seen.last()).hasMatch())
             result = seen.last();
         QCOMPARE(seen.last(), result);
+    }
+
+    // A hub that compresses what it serves must send us the bytes themselves.
+    void asksForTheBodyAsItIs() {
+        server_.route("/agent/install.sh", installer("exit 0"));
+        finish(start(server_.baseURL()));
+        QVERIFY(server_.requests().last().toLower().contains("\r\naccept-encoding: identity\r\n"));
     }
 
     void unwritableTemporaryDirectory() { // even root cannot write below a regular file
