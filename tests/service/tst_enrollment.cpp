@@ -13,29 +13,14 @@
 using Response = LoopbackHttpServer::Response;
 Q_DECLARE_METATYPE(Response)
 
-// The result as one event, "output|error|status", then "|detail" when there is one, after the
-// progress texts.
-static QString resultOf(const QString& output, const QString& error, int status,
-                        const QString& detail = {}) {
-    return output + u'|' + error + u'|' + QString::number(status) +
-           (detail.isEmpty() ? QString() : u'|' + detail);
+// The result as one event, "output|error|status[|detail]", after the progress texts.
+static QString resultOf(const CommandResult& r) {
+    return r.output + u'|' + r.error + u'|' + QString::number(r.status) +
+           (r.detail.isEmpty() ? QString() : u'|' + r.detail);
 }
 
 static Response installer(const QByteArray& body, const QByteArray& headers = {}) {
     return {200, "#!/bin/sh\n" + body, headers};
-}
-
-// One chunk and the last one: a body whose end the hub states.
-static QByteArray chunked(const QByteArray& body) {
-    return QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n0\r\n\r\n";
-}
-
-// A gzip member cut after its first, stored deflate block: inflating it yields `body`, and
-// only the missing rest would have told that it is incomplete.
-static QByteArray cutGzip(const QByteArray& body) {
-    const quint16 length = quint16(body.size()), complement = quint16(~length);
-    return QByteArray::fromHex("1f8b0800000000000003") + '\0' + char(length & 0xff) +
-           char(length >> 8) + char(complement & 0xff) + char(complement >> 8) + body;
 }
 
 class EnrollmentTest : public QObject {
@@ -50,9 +35,7 @@ class EnrollmentTest : public QObject {
         auto events = std::make_shared<QStringList>();
         manager_->installAndEnroll(
             hub, code, [events](const QString& text) { *events << text; },
-            [events](const CommandResult& r) {
-                *events << resultOf(r.output, r.error, r.status, r.detail);
-            });
+            [events](const CommandResult& r) { *events << resultOf(r); });
         return events;
     }
     QStringList finish(const std::shared_ptr<QStringList>& events) {
@@ -85,55 +68,45 @@ private Q_SLOTS:
         QTest::addColumn<int>("progress");      // texts sent; 0: completed before returning
         QTest::addColumn<QString>("result");    // a pattern when it starts with "^"
         const QString hub = QStringLiteral("http://%1"), c = QStringLiteral("C");
-        const QString badHub = resultOf({}, ServiceTexts::invalidHub, 64);
-        // A refused download: the fixed text, and the URL and the reason as the detail.
-        const auto refused = [](const QString& error, QStringView reason) -> QString {
-            return u'^' + QRegularExpression::escape(resultOf({}, error, 1)) +
-                   QStringLiteral("\\|http://%1/agent/install\\.sh: ") + reason.toString() + u'$';
-        };
-        const auto failed = [&](QStringView reason) -> QString {
-            return refused(ServiceTexts::downloadFailed, reason);
-        };
+        const QString badHub = resultOf({{}, ServiceTexts::invalidHub, 64});
+        const QString failed = u"^\\|%1\\|1\\|http://%2/agent/install\\.sh: "_qs; // |detail
+        const QString fail = failed.arg(ServiceTexts::downloadFailed, u"%1"_qs);
+        const QString tooBig = fail + u"HTTP 200: the installer is larger than 64 MiB$";
         const QByteArray big = installer("echo ran; exit 0\n").body.leftJustified(64 << 20, '#');
-        const QByteArray chunks = "Transfer-Encoding: chunked\r\n";
-        const QByteArray script = installer("echo ran").body;
-        const QByteArray length = "Content-Length: " + QByteArray::number(script.size()) + "\r\n";
+        const auto chunked = [](const QByteArray& body) { // one chunk, then the last one
+            return Response{200,
+                            QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n0\r\n\r\n",
+                            "Transfer-Encoding: chunked\r\n"};
+        };
+        const QByteArray script = installer("echo ran").body, length = "Content-Length: 18\r\n";
         const Response ok = installer("printf %s \"$KORVAN_HUB_URL\"");
         QTest::newRow("ftp") << "ftp://127.0.0.1/" << c << ok << 0 << badHub;
         QTest::newRow("NUL in the hub") << hub + u'/' + QChar(0) << c << ok << 0 << badHub;
         QTest::newRow("NUL in the code") << hub << QStringLiteral("AB\0-EVIL") << ok << 0
-                                         << resultOf({}, ServiceTexts::invalidPairCode, 1);
+                                         << resultOf({{}, ServiceTexts::invalidPairCode, 1});
         QTest::newRow("blanks, slash runs") << "\u3000 ///http://%1///\r\n"
                                             << c << ok << 2 << "http://%1||0";
         QTest::newRow("scheme as typed") << "HTTP://%1/" << c << ok << 2 << "HTTP://%1||0";
         QTest::newRow("path kept") << "http://%1/base//" << c << ok << 2 << "from base\n||0";
-        QTest::newRow("404") << hub << c << Response{404, "no", {}} << 1 << failed(u"HTTP 404");
+        QTest::newRow("404") << hub << c << Response{404, "no", {}} << 1 << fail + u"HTTP 404$";
         QTest::newRow("empty 200")
-            << hub << c << Response{200, {}, {}} << 1 << failed(u"HTTP 200: the body is empty");
+            << hub << c << Response{200, {}, {}} << 1 << fail + u"HTTP 200: the body is empty$";
         QTest::newRow("silent hub")
             << hub << c << Response{-1, {}, {}} << 1
-            << refused(ServiceTexts::requestTimedOut, u"nothing arrived for 0.3 s");
+            << failed.arg(ServiceTexts::requestTimedOut, u"%1"_qs) + u"nothing arrived for 0.3 s$";
         QTest::newRow("Content-Length past 64 MiB")
-            << hub << c << installer("echo ran", "Content-Length: 67108865\r\n") << 1
-            << failed(u"HTTP 200: the installer is larger than 64 MiB");
-        QTest::newRow("chunked body of 64 MiB")
-            << hub << c << Response{200, chunked(big), chunks} << 2 << "ran\n||0";
-        QTest::newRow("chunked body past 64 MiB")
-            << hub << c << Response{200, chunked(big + '#'), chunks} << 1
-            << failed(u"HTTP 200: the installer is larger than 64 MiB");
-        // Bodies whose end is not known are never run, even when they are whole.
-        QTest::newRow("cut gzip") << hub << c
-                                  << Response{200, cutGzip(script), "Content-Encoding: gzip\r\n"}
-                                  << 1
-                                  << failed(u"HTTP 200: Content-Encoding gzip is not accepted");
-        QTest::newRow("Content-Length twice, equal")
+            << hub << c << installer("echo ran", "Content-Length: 67108865\r\n") << 1 << tooBig;
+        QTest::newRow("chunked, 64 MiB") << hub << c << chunked(big) << 2 << "ran\n||0";
+        QTest::newRow("chunked, past 64 MiB") << hub << c << chunked(big + '#') << 1 << tooBig;
+        QTest::newRow("gzip") << hub << c << installer("echo ran", "Content-Encoding: gzip\r\n")
+                              << 1 << fail + u"HTTP 200: Content-Encoding gzip is not accepted$";
+        QTest::newRow("two equal lengths")
             << hub << c << Response{200, script, length + length} << 1
-            << failed(u"HTTP 200: Content-Length is not one number: 18, 18");
-        QTest::newRow("end at the connection's close")
-            << hub << c << Response{200, script, {}, true} << 1
-            << failed(u"HTTP 200: the end of the body is not known");
+            << fail + u"HTTP 200: Content-Length is not one number: 18, 18$";
+        QTest::newRow("ends at the close") << hub << c << Response{200, script, {}, true} << 1
+                                           << fail + u"HTTP 200: the end of the body is not known$";
         QTest::newRow("environment past the kernel limit")
-            << hub << QString(200000, u'X') << ok << 2 << resultOf({}, systemErrorText(E2BIG), 1);
+            << hub << QString(200000, u'X') << ok << 2 << resultOf({{}, systemErrorText(E2BIG), 1});
         // initTestCase left stale values under these names, and one more to pass on.
         QTest::newRow("environment")
             << hub << " lower ünï "
@@ -171,8 +144,7 @@ private Q_SLOTS:
         QCOMPARE(seen.last(), result);
     }
 
-    // A hub that compresses what it serves must send us the bytes themselves.
-    void asksForTheBodyAsItIs() {
+    void asksForTheBodyAsItIs() { // of a hub that would compress it
         server_.route("/agent/install.sh", installer("exit 0"));
         finish(start(server_.baseURL()));
         QVERIFY(server_.requests().last().toLower().contains("\r\naccept-encoding: identity\r\n"));
@@ -184,7 +156,7 @@ private Q_SLOTS:
         server_.route("/agent/install.sh", installer("echo never"));
         QCOMPARE(
             finish(start(server_.baseURL())),
-            (QStringList{ServiceTexts::downloading, resultOf({}, systemErrorText(ENOTDIR), 1)}));
+            (QStringList{ServiceTexts::downloading, resultOf({{}, systemErrorText(ENOTDIR), 1})}));
     }
 
     void nothingArrivesAfterTheManagerIsGone() {

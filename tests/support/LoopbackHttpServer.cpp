@@ -18,13 +18,13 @@ LoopbackHttpServer::LoopbackHttpServer() {
                                                  Response{404, {}, {}});
                 if (r.status < 0)
                     return;
-                const QByteArray length = "Content-Length: " + QByteArray::number(r.body.size());
+                const bool framed = r.closeDelimited || r.headers.contains("-Length") ||
+                                    r.headers.contains("Transfer-");
+                const QByteArray length =
+                    framed ? QByteArray()
+                           : "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
                 if (r.status > 0)
-                    socket->write("HTTP/1.1 " + QByteArray::number(r.status) + " X\r\n" +
-                                  (r.closeDelimited || r.headers.contains("Content-Length") ||
-                                           r.headers.contains("Transfer-Encoding")
-                                       ? QByteArray()
-                                       : length + "\r\n") +
+                    socket->write("HTTP/1.1 " + QByteArray::number(r.status) + " X\r\n" + length +
                                   r.headers + "Connection: close\r\n\r\n" + r.body);
                 socket->disconnectFromHost();
             });
