@@ -15,8 +15,9 @@ struct CommandResult {
     Utf8Text output;
     Utf8Text error;
     qint32 status = 0;
-    // What went wrong in the words of the layer that saw it (the URL, the
-    // HTTP status or Qt's error, the reason); empty when there is none.
+    // What went wrong, in the words of the layer that saw it (the URL, the
+    // HTTP status or Qt's error, the reason); empty when there is none. For
+    // a terminal or a log, never for the pairing window.
     QString detail{};
 
     friend bool operator==(const CommandResult&, const CommandResult&) = default;

@@ -22,6 +22,7 @@
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -108,8 +109,16 @@ bool isPeer(qintptr descriptor, uid_t user) {
 
 } // namespace
 
-SingleInstance::SingleInstance(QString key, QObject* parent)
-    : QObject(parent), key_(std::move(key)) {}
+SingleInstance::SingleInstance(QString key, QObject* parent,
+                               std::chrono::milliseconds watchInterval,
+                               std::chrono::milliseconds retryInterval)
+    : QObject(parent), key_(std::move(key)) {
+    watch_.setInterval(watchInterval);
+    connect(&watch_, &QTimer::timeout, this, &SingleInstance::checkListening);
+    retry_.setInterval(retryInterval);
+    retry_.setSingleShot(true);
+    connect(&retry_, &QTimer::timeout, this, &SingleInstance::listenAgain);
+}
 
 SingleInstance::~SingleInstance() {
     release();
@@ -193,16 +202,36 @@ int SingleInstance::tryLock() {
 
 bool SingleInstance::listen() {
     // We hold the lock, so whatever sits at the socket path was left by an
-    // instance that is gone.
+    // instance that is gone, or by our own listener before Qt closed it.
     QLocalServer::removeServer(socketPath_);
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::acceptClients);
+    if (!server_) {
+        server_ = new QLocalServer(this);
+        server_->setSocketOptions(QLocalServer::UserAccessOption);
+        connect(server_, &QLocalServer::newConnection, this, &SingleInstance::acceptClients);
+    }
     if (!server_->listen(socketPath_)) {
         error_ = QStringLiteral("cannot listen on %1: %2").arg(socketPath_, server_->errorString());
         return false;
     }
+    watch_.start();
     return true;
+}
+
+void SingleInstance::checkListening() {
+    if (server_ && !server_->isListening() && !retry_.isActive())
+        listenAgain();
+}
+
+void SingleInstance::listenAgain() {
+    // Whoever waits on the old listener is cut off; a launch that loses its
+    // hand-over this way tries again, as it does when the primary is busy.
+    for (QLocalSocket* client : std::exchange(waiting_, {})) {
+        client->abort();
+        client->deleteLater();
+    }
+    // While descriptors stay short, one try a `retryInterval`, not a spin.
+    if (!listen())
+        retry_.start();
 }
 
 SingleInstance::Role SingleInstance::acquire(int timeoutMs) {
@@ -284,11 +313,19 @@ bool SingleInstance::forward(const QStringList& arguments, int timeoutMs) {
 
 void SingleInstance::acceptClients() {
     while (QLocalSocket* client = server_->nextPendingConnection()) {
-        if (!isPeer(client->socketDescriptor(), peerUser_)) {
+        // A flood of silent clients would otherwise hold a descriptor each
+        // until their deadlines, and starve the listener itself.
+        if (waiting_.size() >= maxWaitingClients ||
+            !isPeer(client->socketDescriptor(), peerUser_)) {
             client->abort();
             client->deleteLater();
             continue;
         }
+        waiting_.insert(client);
+        connect(client, &QObject::destroyed, this, [this, client] {
+            waiting_.remove(client);
+            checkListening();
+        });
         connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
         connect(client, &QLocalSocket::readyRead, this, [this, client] { readClient(client); });
         // A client that connects and never finishes must not hold a
@@ -307,8 +344,12 @@ void SingleInstance::readClient(QLocalSocket* client) {
         return;
     const QByteArray head = client->peek(4);
     const quint32 length = readU32(head.constData());
-    const auto drop = [this, client] {
-        client->disconnect(this);
+    // Read no more, but keep the end of the client in view.
+    const auto done = [this, client] {
+        disconnect(client, &QLocalSocket::readyRead, this, nullptr);
+    };
+    const auto drop = [client, done] {
+        done();
         client->abort();
         client->deleteLater();
     };
@@ -323,7 +364,7 @@ void SingleInstance::readClient(QLocalSocket* client) {
 
     // Acknowledge before anyone acts on the arguments: a handler may quit
     // the program, and the sender must still learn that it was heard.
-    client->disconnect(this);
+    done();
     client->write(&ack, 1);
     client->flush();
     client->disconnectFromServer();
@@ -334,10 +375,12 @@ void SingleInstance::release() {
     link_.reset();
     // The socket goes before the lock, so that a successor that takes the
     // lock never sees its own fresh socket removed by us.
-    if (server_) {
-        server_->close();
-        delete server_;
-        server_ = nullptr;
+    watch_.stop();
+    retry_.stop();
+    waiting_.clear();
+    if (QLocalServer* server = std::exchange(server_, nullptr)) {
+        server->close();
+        delete server;
     }
     if (lockFd_ >= 0) {
         ::close(lockFd_);

@@ -17,7 +17,14 @@
 // Use: take the arguments with argumentsOf(), construct the application
 // object, then call acquire() before the event loop starts.
 //  - `primary`: this process listens; each hand-over arrives later, on the
-//    event loop, as argumentsReceived().
+//    event loop, as argumentsReceived(). At most maxWaitingClients
+//    connections wait for their frame at a time; more are closed at once.
+//    Qt closes the listener and removes its socket file when accept() fails
+//    (out of descriptors, say) and reports nothing, so the primary checks it
+//    whenever a client ends and every `watchInterval`; once it has stopped,
+//    the waiting connections are closed and the primary listens again on
+//    the same path, under the lock it still holds, trying every
+//    `retryInterval` until it can.
 //  - `secondary`: a live primary accepted our connection; call forward() and
 //    exit. forward() blocks for at most its timeout and returns true only once
 //    the primary has acknowledged the whole list. If it fails (the primary
@@ -35,8 +42,11 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+#include <chrono>
 #include <memory>
 #include <sys/types.h>
 #include <unistd.h>
@@ -52,7 +62,12 @@ public:
     // Largest frame a primary accepts and a secondary sends.
     static constexpr qsizetype maxFrameBytes = 1024 * 1024;
 
-    explicit SingleInstance(QString key, QObject* parent = nullptr);
+    // Connections that may wait for their frame at the same time.
+    static constexpr int maxWaitingClients = 16;
+
+    explicit SingleInstance(QString key, QObject* parent = nullptr,
+                            std::chrono::milliseconds watchInterval = std::chrono::seconds(1),
+                            std::chrono::milliseconds retryInterval = std::chrono::seconds(1));
     ~SingleInstance() override;
 
     // Blocks for at most `timeoutMs` while another launch is still becoming
@@ -90,6 +105,8 @@ private:
     bool chooseDirectory();
     int tryLock();
     bool listen();
+    void checkListening();
+    void listenAgain();
     void acceptClients();
     void readClient(QLocalSocket* client);
     void release();
@@ -102,5 +119,8 @@ private:
     int clientTimeoutMs_ = 10000;
     uid_t peerUser_ = ::geteuid();
     QLocalServer* server_ = nullptr;
+    QSet<QLocalSocket*> waiting_;        // accepted and not yet gone
+    QTimer watch_;                       // primary: is the listener still there?
+    QTimer retry_;                       // single shot: the next try to listen again
     std::unique_ptr<QLocalSocket> link_; // secondary: the accepted connection
 };

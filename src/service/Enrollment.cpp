@@ -34,11 +34,12 @@ struct Call {
     std::function<void(const QString&)> progress;
     std::function<void(const CommandResult&)> completion;
     std::function<void(int, QByteArrayView)> forward;
+    std::chrono::milliseconds transferTimeout{};
     bool tooLarge = false; // the download was stopped at the size limit
 };
 
-CommandResult failure(const QString& message) {
-    return {Utf8Text(), message, 1};
+CommandResult failure(const QString& message, const QString& detail = {}) {
+    return {Utf8Text(), message, 1, detail};
 }
 
 void deliver(const std::shared_ptr<Call>& call, const CommandResult& result) {
@@ -49,27 +50,85 @@ void deliver(const std::shared_ptr<Call>& call, const CommandResult& result) {
 // a fault, and is refused before it is all in memory.
 constexpr qint64 kMaxInstallerBytes = 64 * 1024 * 1024;
 
+// The detail goes to a terminal: what the hub wrote may not steer it.
+QString printable(QString text) {
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control)
+            c = QChar::ReplacementCharacter;
+    return text;
+}
+
+bool isOneNumber(const QByteArray& value) {
+    return !value.isEmpty() && value.size() <= 18 &&
+           std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Why a body that arrived without an error may still not be the whole
+// installer; empty when its end is known. Qt inflates a compressed body
+// whose tail is missing without a word, reads by the first of several
+// Content-Length headers, and ends a body at the connection's close as if
+// that were its end.
+QString incompleteness(const QNetworkReply& reply, qsizetype size) {
+    const QByteArray encoding = reply.rawHeader("Content-Encoding").trimmed();
+    if (!encoding.isEmpty() && encoding.compare("identity", Qt::CaseInsensitive) != 0)
+        return QStringLiteral("Content-Encoding %1 is not accepted").arg(QLatin1String(encoding));
+    const QByteArray transfer = reply.rawHeader("Transfer-Encoding").trimmed();
+    if (reply.hasRawHeader("Content-Length")) {
+        // Repeated headers arrive joined with ", ": even equal numbers are refused.
+        const QByteArray length = reply.rawHeader("Content-Length");
+        if (!transfer.isEmpty())
+            return QStringLiteral("both Content-Length and Transfer-Encoding");
+        if (!isOneNumber(length))
+            return QStringLiteral("Content-Length is not one number: %1")
+                .arg(QLatin1String(length));
+        if (length.toLongLong() != size)
+            return QStringLiteral("Content-Length %1 but %2 bytes arrived")
+                .arg(QLatin1String(length))
+                .arg(size);
+        return {};
+    }
+    // Qt reports a stream reset and a chunked body cut before its last chunk.
+    if (reply.attribute(QNetworkRequest::Http2WasUsedAttribute).toBool())
+        return {};
+    if (transfer.compare("chunked", Qt::CaseInsensitive) == 0)
+        return {};
+    if (!transfer.isEmpty())
+        return QStringLiteral("Transfer-Encoding %1 is not accepted").arg(QLatin1String(transfer));
+    return QStringLiteral("the end of the body is not known");
+}
+
 // The verdict on a finished download: nothing when the body may be run.
 std::optional<CommandResult> refusal(const QNetworkReply& reply, const QByteArray& body,
-                                     bool tooLarge) {
-    if (tooLarge)
-        return failure(ServiceTexts::downloadFailed);
+                                     const Call& call) {
+    const QString where = reply.url().toString(QUrl::RemoveUserInfo) + QStringLiteral(": ");
     const QVariant code = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QString http = QStringLiteral("HTTP ") + code.toString();
+    const auto refused = [&](const QString& reason) {
+        return failure(ServiceTexts::downloadFailed, printable(where + http + u": " + reason));
+    };
+    if (call.tooLarge)
+        return refused(QStringLiteral("the installer is larger than 64 MiB"));
     if (code.isValid() && (code.toInt() < 200 || code.toInt() > 299))
-        return failure(ServiceTexts::downloadFailed);
-    // Whatever else went wrong, even with a 2xx status and bytes in hand
-    // (a body that failed decoding), the body is not the hub's installer.
+        return failure(ServiceTexts::downloadFailed, printable(where + http));
+    // Whatever else went wrong, even with a 2xx status and bytes in hand,
+    // the body is not the hub's installer.
     switch (reply.error()) {
     case QNetworkReply::NoError:
         break;
     case QNetworkReply::OperationCanceledError: // the transfer timeout aborts this way
     case QNetworkReply::TimeoutError:
-        return failure(ServiceTexts::requestTimedOut);
+        return failure(ServiceTexts::requestTimedOut,
+                       where + QStringLiteral("nothing arrived for %1 s")
+                                   .arg(double(call.transferTimeout.count()) / 1000));
     default:
-        return failure(reply.errorString());
+        return failure(reply.errorString(), printable(where + reply.errorString()));
     }
-    if (!code.isValid() || body.isEmpty())
-        return failure(ServiceTexts::downloadFailed);
+    if (!code.isValid())
+        return failure(ServiceTexts::downloadFailed, printable(where + u"no HTTP status"));
+    if (body.isEmpty())
+        return refused(QStringLiteral("the body is empty"));
+    if (const QString reason = incompleteness(reply, body.size()); !reason.isEmpty())
+        return refused(reason);
     return std::nullopt;
 }
 
@@ -220,6 +279,10 @@ void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode
     auto* network = new QNetworkAccessManager(QCoreApplication::instance());
     QNetworkRequest request(*url);
     request.setTransferTimeout(int(transferTimeout.count()));
+    call->transferTimeout = transferTimeout;
+    // As sent, so that what arrives can be judged whole: Qt would otherwise
+    // ask for compression and inflate without checking the stream's end.
+    request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply* reply = network->get(request);
     // Checked as the headers arrive and as each piece of the body does, so a
     // flood stops within one read of the limit.
@@ -240,7 +303,7 @@ void start(ProcessRunner& runner, const QString& hubURL, const QString& pairCode
         if (!owner)
             return;
         const QByteArray body = call->tooLarge ? QByteArray() : reply->readAll();
-        if (const std::optional<CommandResult> refused = refusal(*reply, body, call->tooLarge)) {
+        if (const std::optional<CommandResult> refused = refusal(*reply, body, *call)) {
             deliver(call, *refused);
             return;
         }

@@ -11,6 +11,12 @@
 // destroyed nothing more is delivered (an installer still running is left
 // alone and its file goes).
 //
+// Only a body whose end is known is run: one Content-Length and exactly that
+// many bytes, a chunked body Qt completed, or an HTTP/2 stream that ended
+// normally, never compressed (the request asks for the bytes as they are).
+// Every refused download carries the URL and the reason in `detail`, in
+// English, with control characters replaced.
+//
 // The installer file lives in $TMPDIR (or /tmp) as "korvan-enroll-<UUID>.sh",
 // is never readable or writable by anyone but the owner, ends with mode 0700,
 // and is removed on every path.

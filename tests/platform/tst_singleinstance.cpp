@@ -2,15 +2,33 @@
 // own, with its own lock file description, as a separate process has.
 #include "platform/SingleInstance.h"
 
+#include <QDir>
 #include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <sys/resource.h>
 #include <unistd.h>
 
 static const QString kKey = QStringLiteral("korvan-controller");
+
+// `count` clients of the primary, connected until descriptors run out.
+static auto connections(const SingleInstance& primary, int count) {
+    std::vector<std::unique_ptr<QLocalSocket>> clients(count);
+    for (auto& client : clients) {
+        client = std::make_unique<QLocalSocket>();
+        client->connectToServer(primary.socketPath());
+    }
+    return clients;
+}
+
+static qsizetype cutOff(const auto& clients) {
+    return std::ranges::count_if(
+        clients, [](const auto& c) { return c->state() == QLocalSocket::UnconnectedState; });
+}
 
 class TestSingleInstance : public QObject {
     Q_OBJECT
@@ -21,34 +39,49 @@ private Q_SLOTS:
 
     // A client that breaks the rules is dropped unanswered ("another user": its user is not
     // ours), and a later launch still hands over every argument. Frames in hex: length,
-    // argument count, each argument's length and bytes; integers 32-bit big-endian.
+    // argument count, each argument's length and bytes; integers 32-bit big-endian. A flood
+    // runs out of descriptors before any client is accepted, and Qt's listener closes.
     void handOver_data() {
         QTest::addColumn<QByteArray>("hex");        // what a client sends first
         QTest::addColumn<QStringList>("arguments"); // what the next launch hands over
+        QTest::addColumn<int>("room"); // descriptors left for 100 clients; 0: one client
         const QStringList link{u"KORVAN://pair?hub=h&code=ab-cd#x"_qs};
         QTest::newRow("length over the limit")
             << QByteArray("0010 0001")
-            << QStringLiteral("|\uFEFFbom|t\tb\nq\"\\|连接 \U0001F6F0e\u0301").split(u'|');
+            << QStringLiteral("|\uFEFFbom|t\tb\nq\"\\|连接 \U0001F6F0e\u0301").split(u'|') << 0;
         QTest::newRow("overrun") << QByteArray("0000000b 00000001 0000000a 616263")
-                                 << QStringList(300, QString(1000, QChar(0xE9)));
-        QTest::newRow("invalid UTF-8") << QByteArray("0000000a 00000001 00000002 c328") << link;
-        QTest::newRow("silent") << QByteArray() << QStringList();
-        QTest::newRow("another user") << QByteArray("00000009 00000001 00000001 78") << link;
+                                 << QStringList(300, QString(1000, QChar(0xE9))) << 0;
+        QTest::newRow("invalid UTF-8")
+            << QByteArray("0000000a 00000001 00000002 c328") << link << 0;
+        QTest::newRow("silent") << QByteArray() << QStringList() << 0;
+        QTest::newRow("another user") << QByteArray("00000009 00000001 00000001 78") << link << 0;
+        QTest::newRow("flood") << QByteArray() << link << 20; // fewer than the listener's backlog
     }
     void handOver() {
         QFETCH(QByteArray, hex);
         QFETCH(QStringList, arguments);
+        QFETCH(int, room);
         // A socket file left by a crash is replaced.
         QVERIFY(QFile(runtime_.filePath(kKey + QStringLiteral(".sock"))).open(QFile::WriteOnly));
-        SingleInstance primary(kKey);
+        using namespace std::chrono_literals;
+        SingleInstance primary(kKey, nullptr, 20ms, 20ms);
         QCOMPARE(primary.acquire(), SingleInstance::Role::primary);
         primary.setClientTimeout(300);
         primary.setPeerUser(::geteuid() + (QTest::currentDataTag() == QByteArray("another user")));
         QSignalSpy received(&primary, &SingleInstance::argumentsReceived);
-        QLocalSocket bad;
-        bad.connectToServer(primary.socketPath());
-        bad.write(QByteArray::fromHex(hex));
-        QTRY_COMPARE_WITH_TIMEOUT(bad.state(), QLocalSocket::UnconnectedState, 15000);
+        rlimit saved{}, low{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const QStringList open = QDir(u"/proc/self/fd"_qs).entryList(QDir::System);
+        for (low.rlim_max = saved.rlim_max; room > 0; ++low.rlim_cur)
+            room -= !open.contains(QString::number(low.rlim_cur));
+        {
+            const auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_NOFILE, &saved); });
+            QCOMPARE(::setrlimit(RLIMIT_NOFILE, low.rlim_cur ? &low : &saved), 0);
+            const auto bad = connections(primary, low.rlim_cur ? 100 : 1);
+            bad.front()->write(QByteArray::fromHex(hex));
+            QVERIFY(cutOff(bad) < qsizetype(bad.size()));
+            QTRY_COMPARE_WITH_TIMEOUT(cutOff(bad), qsizetype(bad.size()), 15000);
+        }
         primary.setPeerUser(::geteuid());
         bool forwarded = false;
         std::unique_ptr<QThread> later(QThread::create([&] {
@@ -63,6 +96,14 @@ private Q_SLOTS:
         SingleInstance stranger(kKey); // to which the primary is someone else
         stranger.setPeerUser(::geteuid() + 1);
         QCOMPARE(stranger.acquire(1000), SingleInstance::Role::unavailable);
+    }
+
+    // Silent clients beyond the cap are refused at once; the others wait for their deadline.
+    void waitingClientsAreCapped() {
+        SingleInstance primary(kKey);
+        QCOMPARE(primary.acquire(), SingleInstance::Role::primary);
+        const auto clients = connections(primary, SingleInstance::maxWaitingClients + 3);
+        QTRY_COMPARE(cutOff(clients), 3);
     }
 
     // Only a real directory of ours closed to everyone else holds the channel: $XDG_RUNTIME_DIR

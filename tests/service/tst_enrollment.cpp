@@ -13,9 +13,10 @@
 using Response = LoopbackHttpServer::Response;
 Q_DECLARE_METATYPE(Response)
 
-// The result as one event, "output|error|status", after the progress texts.
-static QString resultOf(const QString& output, const QString& error, int status) {
-    return output + u'|' + error + u'|' + QString::number(status);
+// The result as one event, "output|error|status[|detail]", after the progress texts.
+static QString resultOf(const CommandResult& r) {
+    return r.output.toString() + u'|' + r.error.toString() + u'|' + QString::number(r.status) +
+           (r.detail.isEmpty() ? QString() : u'|' + r.detail);
 }
 
 static Response installer(const QByteArray& body, const QByteArray& headers = {}) {
@@ -34,9 +35,7 @@ class EnrollmentTest : public QObject {
         auto events = std::make_shared<QStringList>();
         manager_->installAndEnroll(
             hub, code, [events](const QString& text) { *events << text; },
-            [events](const CommandResult& r) {
-                *events << resultOf(r.output.toString(), r.error.toString(), r.status);
-            });
+            [events](const CommandResult& r) { *events << resultOf(r); });
         return events;
     }
     QStringList finish(const std::shared_ptr<QStringList>& events) {
@@ -69,34 +68,45 @@ private Q_SLOTS:
         QTest::addColumn<int>("progress");      // texts sent; 0: completed before returning
         QTest::addColumn<QString>("result");    // a pattern when it starts with "^"
         const QString hub = QStringLiteral("http://%1"), c = QStringLiteral("C");
-        const QString badHub = resultOf({}, ServiceTexts::invalidHub, 64);
-        const QString failed = resultOf({}, ServiceTexts::downloadFailed, 1);
-        const QString qt = QStringLiteral("^\\|[ -~]+\\|1$"); // Qt's own words
+        const QString badHub = resultOf({{}, ServiceTexts::invalidHub, 64});
+        const QString failed = u"^\\|%1\\|1\\|http://%2/agent/install\\.sh: "_qs; // |detail
+        const QString fail = failed.arg(ServiceTexts::downloadFailed, u"%1"_qs);
+        const QString tooBig = fail + u"HTTP 200: the installer is larger than 64 MiB$";
         const QByteArray big = installer("echo ran; exit 0\n").body.leftJustified(64 << 20, '#');
-        const QByteArray noLength = "X-No-Content-Length: 1\r\n";
+        const auto chunked = [](const QByteArray& body) { // one chunk, then the last one
+            return Response{200,
+                            QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n0\r\n\r\n",
+                            "Transfer-Encoding: chunked\r\n"};
+        };
+        const QByteArray script = installer("echo ran").body, length = "Content-Length: 18\r\n";
         const Response ok = installer("printf %s \"$KORVAN_HUB_URL\"");
         QTest::newRow("ftp") << "ftp://127.0.0.1/" << c << ok << 0 << badHub;
         QTest::newRow("NUL in the hub") << hub + u'/' + QChar(0) << c << ok << 0 << badHub;
         QTest::newRow("NUL in the code") << hub << QStringLiteral("AB\0-EVIL") << ok << 0
-                                         << resultOf({}, ServiceTexts::invalidPairCode, 1);
+                                         << resultOf({{}, ServiceTexts::invalidPairCode, 1});
         QTest::newRow("blanks, slash runs") << "\u3000 ///http://%1///\r\n"
                                             << c << ok << 2 << "http://%1||0";
         QTest::newRow("scheme as typed") << "HTTP://%1/" << c << ok << 2 << "HTTP://%1||0";
         QTest::newRow("path kept") << "http://%1/base//" << c << ok << 2 << "from base\n||0";
-        QTest::newRow("404") << hub << c << Response{404, "no", {}} << 1 << failed;
-        QTest::newRow("empty 200") << hub << c << Response{200, {}, {}} << 1 << failed;
-        QTest::newRow("broken gzip")
-            << hub << c << installer("echo ran", "Content-Encoding: gzip\r\n") << 1 << qt;
-        QTest::newRow("silent hub") << hub << c << Response{-1, {}, {}} << 1
-                                    << resultOf({}, ServiceTexts::requestTimedOut, 1);
+        QTest::newRow("404") << hub << c << Response{404, "no", {}} << 1 << fail + u"HTTP 404$";
+        QTest::newRow("empty 200")
+            << hub << c << Response{200, {}, {}} << 1 << fail + u"HTTP 200: the body is empty$";
+        QTest::newRow("silent hub")
+            << hub << c << Response{-1, {}, {}} << 1
+            << failed.arg(ServiceTexts::requestTimedOut, u"%1"_qs) + u"nothing arrived for 0.3 s$";
         QTest::newRow("Content-Length past 64 MiB")
-            << hub << c << installer("echo ran", "Content-Length: 67108865\r\n") << 1 << failed;
-        QTest::newRow("body of 64 MiB")
-            << hub << c << Response{200, big, noLength} << 2 << "ran\n||0";
-        QTest::newRow("body past 64 MiB")
-            << hub << c << Response{200, big + '#', noLength} << 1 << failed;
+            << hub << c << installer("echo ran", "Content-Length: 67108865\r\n") << 1 << tooBig;
+        QTest::newRow("chunked, 64 MiB") << hub << c << chunked(big) << 2 << "ran\n||0";
+        QTest::newRow("chunked, past 64 MiB") << hub << c << chunked(big + '#') << 1 << tooBig;
+        QTest::newRow("gzip") << hub << c << installer("echo ran", "Content-Encoding: gzip\r\n")
+                              << 1 << fail + u"HTTP 200: Content-Encoding gzip is not accepted$";
+        QTest::newRow("two equal lengths")
+            << hub << c << Response{200, script, length + length} << 1
+            << fail + u"HTTP 200: Content-Length is not one number: 18, 18$";
+        QTest::newRow("ends at the close") << hub << c << Response{200, script, {}, true} << 1
+                                           << fail + u"HTTP 200: the end of the body is not known$";
         QTest::newRow("environment past the kernel limit")
-            << hub << QString(200000, u'X') << ok << 2 << resultOf({}, systemErrorText(E2BIG), 1);
+            << hub << QString(200000, u'X') << ok << 2 << resultOf({{}, systemErrorText(E2BIG), 1});
         // initTestCase left stale values under these names, and one more to pass on.
         QTest::newRow("environment")
             << hub << " lower ünï "
@@ -134,13 +144,19 @@ private Q_SLOTS:
         QCOMPARE(seen.last(), result);
     }
 
+    void asksForTheBodyAsItIs() { // of a hub that would compress it
+        server_.route("/agent/install.sh", installer("exit 0"));
+        finish(start(server_.baseURL()));
+        QVERIFY(server_.requests().last().toLower().contains("\r\naccept-encoding: identity\r\n"));
+    }
+
     void unwritableTemporaryDirectory() { // even root cannot write below a regular file
         QVERIFY(QFile(root_.filePath(QStringLiteral("f"))).open(QIODevice::WriteOnly));
         qputenv("TMPDIR", QFile::encodeName(root_.filePath(QStringLiteral("f/sub"))));
         server_.route("/agent/install.sh", installer("echo never"));
         QCOMPARE(
             finish(start(server_.baseURL())),
-            (QStringList{ServiceTexts::downloading, resultOf({}, systemErrorText(ENOTDIR), 1)}));
+            (QStringList{ServiceTexts::downloading, resultOf({{}, systemErrorText(ENOTDIR), 1})}));
     }
 
     void nothingArrivesAfterTheManagerIsGone() {

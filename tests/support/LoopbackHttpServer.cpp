@@ -12,18 +12,20 @@ LoopbackHttpServer::LoopbackHttpServer() {
                 socket->setProperty("head", head);
                 if (!head.contains("\r\n\r\n"))
                     return;
+                requests_.append(head.left(head.indexOf("\r\n\r\n")));
                 const QByteArray line = head.left(head.indexOf(" HTTP/"));
-                requests_.append(line);
                 const Response r = routes_.value(line.split(' ').value(1).split('?').first(),
                                                  Response{404, {}, {}});
                 if (r.status < 0)
                     return;
-                const QByteArray length = "Content-Length: " + QByteArray::number(r.body.size());
+                const bool framed = r.closeDelimited || r.headers.contains("-Length") ||
+                                    r.headers.contains("Transfer-");
+                const QByteArray length =
+                    framed ? QByteArray()
+                           : "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
                 if (r.status > 0)
-                    socket->write(
-                        "HTTP/1.1 " + QByteArray::number(r.status) + " X\r\n" +
-                        (r.headers.contains("Content-Length") ? QByteArray() : length + "\r\n") +
-                        r.headers + "Connection: close\r\n\r\n" + r.body);
+                    socket->write("HTTP/1.1 " + QByteArray::number(r.status) + " X\r\n" + length +
+                                  r.headers + "Connection: close\r\n\r\n" + r.body);
                 socket->disconnectFromHost();
             });
         }

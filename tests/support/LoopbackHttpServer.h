@@ -10,14 +10,15 @@ public:
     struct Response {
         int status = 200; // 0: close without a word; -1: never answer
         QByteArray body;
-        QByteArray headers; // lines ending in CR LF; with "Content-Length" in them, ours goes
+        QByteArray headers; // lines ending in CR LF; ours goes if they state a length or coding
+        bool closeDelimited = false; // no framing at all: the body ends at the close
     };
     LoopbackHttpServer();
     bool listen() { return server_.listen(QHostAddress::LocalHost, 0); }
     QString baseURL() const;
     void route(const QByteArray& path, Response response) { routes_[path] = std::move(response); }
     void serve(const QByteArray& path, const QByteArray& body) { route(path, {200, body, {}}); }
-    // The request line of each request so far, e.g. "GET /agent/install.sh".
+    // The head of each request so far, e.g. "GET /agent/install.sh HTTP/1.1\r\nHost: ...".
     const QList<QByteArray>& requests() const { return requests_; }
 
 private:
