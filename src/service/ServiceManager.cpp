@@ -4,6 +4,7 @@
 #include "ProcessRunner.h"
 #include "ServiceRoot.h"
 #include "ServiceTexts.h"
+#include "core/SystemError.h"
 #include "core/TextRules.h"
 
 namespace {
