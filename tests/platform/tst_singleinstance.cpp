@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static const QString kKey = QStringLiteral("korvan-controller");
@@ -63,6 +64,18 @@ private Q_SLOTS:
         SingleInstance stranger(kKey); // to which the primary is someone else
         stranger.setPeerUser(::geteuid() + 1);
         QCOMPARE(stranger.acquire(1000), SingleInstance::Role::unavailable);
+    }
+
+    // The socket itself admits no one else, whatever the umask of the launch.
+    void socketIsForThisUserOnly() {
+        const mode_t umask = ::umask(0);
+        SingleInstance primary(kKey);
+        const SingleInstance::Role role = primary.acquire();
+        ::umask(umask);
+        QCOMPARE(role, SingleInstance::Role::primary);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(primary.socketPath()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(S_IRWXU));
     }
 
     // Only a real directory of ours closed to everyone else holds the channel: $XDG_RUNTIME_DIR
