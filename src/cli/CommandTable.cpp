@@ -34,7 +34,7 @@ struct CommandRow {
 int helpCommand(Invocation& call);
 
 int versionCommand(Invocation& call) {
-    call.streams.out(QStringLiteral("korvanctl " KORVAN_VERSION "\n"));
+    call.streams.out(QStringLiteral("korvanctl ") + QLatin1StringView(korvan::version) + u'\n');
     return 0;
 }
 

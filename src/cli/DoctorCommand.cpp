@@ -5,6 +5,7 @@
 #include "AwaitCompletion.h"
 #include "Commands.h"
 
+#include "core/SystemError.h"
 #include "core/TextRules.h"
 #include "platform/XdgAutostartLoginItem.h"
 #include "service/ProcessRunner.h"

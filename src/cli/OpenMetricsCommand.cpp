@@ -1,10 +1,10 @@
 #include "OpenMetrics.h"
 
 #include "AwaitCompletion.h"
+#include "core/UserAccount.h"
 #include "platform/AtomicFile.h"
 #include "service/ServiceControl.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 namespace cli {
@@ -15,13 +15,8 @@ constexpr int kWriteFailed = 74; // EX_IOERR
 
 QString currentUserName() {
     const uid_t uid = ::getuid();
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name &&
-        *found->pw_name)
-        return QString::fromLocal8Bit(found->pw_name);
-    return QString::number(uid);
+    const std::optional<UserAccount> account = UserAccount::byId(uid);
+    return account ? QString::fromLocal8Bit(account->name) : QString::number(uid);
 }
 
 int failed(StandardStreams& streams, const QString& what) {

@@ -6,6 +6,7 @@
 #include "core/PairingLink.h"
 #include "core/PairingOutcome.h"
 #include "core/PairingTexts.h"
+#include "core/SystemError.h"
 #include "core/TextRules.h"
 #include "service/ServiceControl.h"
 
@@ -52,7 +53,7 @@ std::variant<QString, QString> readInputLine(int fd) {
     if (error != 0)
         return std::variant<QString, QString>(std::in_place_index<1>,
                                               QStringLiteral("cannot read standard input: ") +
-                                                  qt_error_string(error));
+                                                  systemErrorText(error));
     bytes.truncate(bytes.indexOf('\n') < 0 ? bytes.size() : bytes.indexOf('\n'));
     if (bytes.size() > kInputLimit)
         return std::variant<QString, QString>(std::in_place_index<1>,

@@ -1,5 +1,7 @@
 #include "StandardStreams.h"
 
+#include "core/SystemError.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -53,7 +55,7 @@ int StandardStreams::finish(int status) {
     close(out_);
     if (out_.error != 0)
         write(err_, QStringLiteral("korvanctl: cannot write to %1: %2\n")
-                        .arg(QLatin1StringView(out_.name), qt_error_string(out_.error)));
+                        .arg(QLatin1StringView(out_.name), systemErrorText(out_.error)));
     close(err_);
     return out_.error != 0 || err_.error != 0 ? EX_IOERR : status;
 }

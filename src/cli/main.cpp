@@ -2,6 +2,7 @@
 // without a display and for scripts. Links QtCore and QtNetwork only. This
 // builds the invocation from the process; the commands live in the library.
 #include "CommandTable.h"
+#include "KorvanConfig.h"
 #include "SignalGuard.h"
 #include "StandardStreams.h"
 #include "platform/Translations.h"
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Translations::installQtTranslations();
     QCoreApplication::setApplicationName(QStringLiteral("korvanctl"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(KORVAN_VERSION));
+    QCoreApplication::setApplicationVersion(QLatin1StringView(korvan::version));
     ServiceManager manager;
     const cli::SignalGuard signalGuard(manager.runner());
     cli::Invocation call{

@@ -2,9 +2,11 @@
 // fills the two pairing fields from it.
 //
 // Pure; any thread. The scheme matches in any letter case; only the query
-// items "hub" and "code" (names exact) are read, percent-decoded. Items without
-// a value or with an empty one are ignored. When a name repeats, the last
-// item with a value wins. A link whose query cannot be read yields nothing.
+// items "hub" and "code" (names exact) are read, percent-decoded. Items
+// without a value or with an empty one are ignored, and so are values whose
+// decoded bytes are not UTF-8; a leading byte-order mark is dropped. When a
+// name repeats, the last item with a value wins. A link whose query cannot be
+// read yields nothing.
 #pragma once
 
 #include <QList>

@@ -10,12 +10,12 @@
 
 #include <QApplication>
 #include <QBoxLayout>
-#include <QCloseEvent>
+#include <QDialog>
 #include <QFontDatabase>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -54,43 +54,73 @@ QLabel* caption(const QString& text) {
     return label;
 }
 
-QPixmap applicationIcon() {
-    const QIcon icon = QApplication::windowIcon();
-    if (icon.isNull())
-        return {};
-    const QSize side(kIconSide, kIconSide);
-    QPixmap pixmap = icon.pixmap(side);
-    // A raster icon smaller than the slot comes back at its own size.
-    if (!pixmap.isNull() && pixmap.size() != side)
-        pixmap = pixmap.scaled(side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return pixmap;
-}
+// The application's icon, scaled proportionally to fill its square. It is
+// drawn at every paint for the screen the window is on now: at a device pixel
+// ratio of 2 the icon engine renders twice the pixels, so the icon stays sharp
+// where a pixmap made once for ratio 1 would be scaled up and blurred.
+class IconView final : public QWidget {
+public:
+    explicit IconView(int side) { setFixedSize(side, side); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        const QIcon icon = QApplication::windowIcon();
+        if (icon.isNull())
+            return;
+        const QPixmap pixmap = icon.pixmap(size(), devicePixelRatioF());
+        if (pixmap.isNull())
+            return;
+        QRectF target(QPointF(),
+                      pixmap.deviceIndependentSize().scaled(QSizeF(size()), Qt::KeepAspectRatio));
+        target.moveCenter(QRectF(rect()).center());
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawPixmap(target, pixmap, QRectF(pixmap.rect()));
+    }
+};
+
+// The window itself. Its close button and Escape both end in reject(), which
+// hides it only when the controller allows it (QDialog::closeEvent ignores
+// the close when the dialog is still visible afterwards).
+class PairingDialog final : public QDialog {
+public:
+    explicit PairingDialog(std::function<bool()> mayClose)
+        : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowCloseButtonHint),
+          mayClose_(std::move(mayClose)) {}
+
+    void reject() override {
+        if (mayClose_())
+            QDialog::reject();
+    }
+
+private:
+    std::function<bool()> mayClose_;
+};
 
 } // namespace
 
 PairingWindowController::PairingWindowController(ServiceControl& services,
                                                  std::function<void()> onPaired)
     : services_(services), onPaired_(std::move(onPaired)) {
-    window_ =
-        std::make_unique<QWidget>(nullptr, Qt::Window | Qt::CustomizeWindowHint |
-                                               Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    window_ = std::make_unique<PairingDialog>([this] { return windowShouldClose(); });
+    window_->setObjectName(QStringLiteral("pairingWindow"));
     window_->setWindowTitle(PairingTexts::windowTitle);
     window_->setFixedSize(kWidth, kHeight);
     // A tray program has no other window: hiding this one must never end it.
     window_->setAttribute(Qt::WA_QuitOnClose, false);
-    window_->installEventFilter(this);
     // A child, so that it goes with the controller (and the window with it).
     closeTimer_.setParent(this);
+    closeTimer_.setObjectName(QStringLiteral("closeTimer"));
     closeTimer_.setSingleShot(true);
+    closeTimer_.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5% early
     closeTimer_.setInterval(closeDelayMs);
     connect(&closeTimer_, &QTimer::timeout, window_.get(), &QWidget::hide);
     buildLayout();
     centerWindow();
 }
 
-PairingWindowController::~PairingWindowController() {
-    window_->removeEventFilter(this);
-}
+PairingWindowController::~PairingWindowController() = default;
 
 QColor PairingWindowController::successColor() {
     return QColor(0x1e, 0x8e, 0x3e);
@@ -101,10 +131,8 @@ QColor PairingWindowController::failureColor() {
 }
 
 void PairingWindowController::buildLayout() {
-    auto* icon = new QLabel;
-    icon->setFixedSize(kIconSide, kIconSide);
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(applicationIcon());
+    auto* icon = new IconView(kIconSide);
+    icon->setObjectName(QStringLiteral("headerIcon"));
 
     auto* title = new QLabel(PairingTexts::title);
     title->setFont(systemFont(24, QFont::Bold));
@@ -126,9 +154,11 @@ void PairingWindowController::buildLayout() {
     const QString defaultHub = korvan::defaultHubURL;
     hubField_ = new QLineEdit(defaultHub);
     hubField_->setPlaceholderText(defaultHub);
+    hubField_->setObjectName(QStringLiteral("hubField"));
     hubField_->setFixedHeight(28);
 
     pairCodeField_ = new QLineEdit;
+    pairCodeField_->setObjectName(QStringLiteral("pairCodeField"));
     pairCodeField_->setPlaceholderText(PairingTexts::codePlaceholder);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPixelSize(16);
@@ -138,7 +168,9 @@ void PairingWindowController::buildLayout() {
     pairCodeField_->setFixedHeight(34);
 
     progressIndicator_ = new BusyIndicator;
+    progressIndicator_->setObjectName(QStringLiteral("progressIndicator"));
     statusLabel_ = new WrappingLabel(kStatusMaxLines);
+    statusLabel_->setObjectName(QStringLiteral("statusLabel"));
     statusLabel_->setFont(systemFont(12));
     statusLabel_->setText(PairingTexts::prompt);
     setTextColor(statusLabel_, secondaryColor(window_.get()));
@@ -149,6 +181,8 @@ void PairingWindowController::buildLayout() {
     statusRow->addWidget(statusLabel_, 1, Qt::AlignVCenter);
 
     connectButton_ = new QPushButton(PairingTexts::connectButton);
+    connectButton_->setObjectName(QStringLiteral("connectButton"));
+    // The dialog presses its default button on Return, and only while it is enabled.
     connectButton_->setDefault(true);
     connectButton_->setFixedHeight(36);
     connect(connectButton_, &QPushButton::clicked, this, &PairingWindowController::connectMac);
@@ -269,31 +303,4 @@ void PairingWindowController::setControlsEnabled(bool enabled) {
     connectButton_->setEnabled(enabled);
     hubField_->setEnabled(enabled);
     pairCodeField_->setEnabled(enabled);
-}
-
-bool PairingWindowController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != window_.get())
-        return QObject::eventFilter(watched, event);
-    switch (event->type()) {
-    case QEvent::Close:
-        if (!windowShouldClose()) {
-            event->ignore();
-            return true;
-        }
-        break;
-    case QEvent::KeyPress: {
-        // Return reaches the window when the focused field lets it through;
-        // it presses the default button like a click would.
-        const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            if (connectButton_->isEnabled())
-                connectButton_->click();
-            return true;
-        }
-        break;
-    }
-    default:
-        break;
-    }
-    return QObject::eventFilter(watched, event);
 }

@@ -1,18 +1,23 @@
 // PairingWindowController: the window in which the user pairs this machine
 // with an account on a hub.
 //
-// The window holds the hub address, the one-time pair code, one status line
-// with a busy indicator, and the connect button. Pressing the button (or
-// Return) hands the trimmed address and the trimmed, upper-cased code to
+// The window, a dialog, holds the hub address, the one-time pair code, one
+// status line with a busy indicator, and the connect button, the dialog's
+// default button (Return presses it while it is enabled). Pressing it hands
+// the trimmed address and the trimmed, upper-cased code to
 // ServiceControl::installAndEnroll and shows its progress texts, then a green
 // success line or a red failure line. A success calls `onPaired` once and
 // hides the window 1.1 s later.
 //
 // Main thread only. The controller owns its window and every control in it;
-// it refers to the services, which must outlive it. Closing the window
-// only hides it, so the next show() brings back the same fields. The user
-// cannot close it while an attempt runs. Enrollment callbacks refer to the
-// controller through a QPointer and are dropped once it is gone.
+// it refers to the services, which must outlive it. Closing the window (its
+// close button or Escape) only hides it, so the next show() brings back the
+// same fields; while an attempt runs, windowShouldClose() refuses both.
+// Enrollment callbacks refer to the controller through a QPointer and are
+// dropped once it is gone. The window and its parts carry object names
+// ("pairingWindow", "hubField", "pairCodeField", "statusLabel",
+// "connectButton", "progressIndicator", "headerIcon"), and so does the
+// controller's delayed close ("closeTimer"), for accessibility tools and tests.
 #pragma once
 
 #include <QColor>
@@ -24,9 +29,9 @@
 #include <optional>
 
 class BusyIndicator;
+class QDialog;
 class QLineEdit;
 class QPushButton;
-class QWidget;
 class ServiceControl;
 class WrappingLabel;
 struct CommandResult;
@@ -49,25 +54,11 @@ public:
     // False while an attempt runs: the window then refuses to close.
     bool windowShouldClose() const { return !isInstalling_; }
 
-    bool isInstalling() const { return isInstalling_; }
-
     // Delay between a successful pairing and the window hiding itself.
     static constexpr int closeDelayMs = 1100;
 
     static QColor successColor();
     static QColor failureColor();
-
-    QWidget* window() const { return window_.get(); }
-    QLineEdit* hubField() const { return hubField_; }
-    QLineEdit* pairCodeField() const { return pairCodeField_; }
-    WrappingLabel* statusLabel() const { return statusLabel_; }
-    QPushButton* connectButton() const { return connectButton_; }
-    BusyIndicator* progressIndicator() const { return progressIndicator_; }
-
-protected:
-    // The controller watches its own window: a close request asks
-    // windowShouldClose, and Return presses the connect button.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildLayout();
@@ -80,7 +71,7 @@ private:
 
     ServiceControl& services_;
     std::function<void()> onPaired_;
-    std::unique_ptr<QWidget> window_;
+    std::unique_ptr<QDialog> window_;
     QLineEdit* hubField_ = nullptr;
     QLineEdit* pairCodeField_ = nullptr;
     WrappingLabel* statusLabel_ = nullptr;

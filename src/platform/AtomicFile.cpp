@@ -1,5 +1,8 @@
 #include "AtomicFile.h"
 
+#include "core/SystemError.h"
+#include "core/UniqueFd.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -12,18 +15,8 @@ namespace AtomicFile {
 
 namespace {
 
-// Closes on every path out; close() itself is checked where it matters.
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int release() { return std::exchange(fd, -1); }
-};
-
 QString failure(const QString& what, const QString& path, int error) {
-    return what + u' ' + path + QStringLiteral(": ") + qt_error_string(error);
+    return what + u' ' + path + QStringLiteral(": ") + systemErrorText(error);
 }
 
 QByteArray temporaryName(const QByteArray& name) {
@@ -58,38 +51,39 @@ std::optional<QString> write(const QString& path, const QByteArray& bytes) {
     const QByteArray name = QFile::encodeName(info.fileName());
     if (name.isEmpty() || name == "." || name == "..")
         return failure(QStringLiteral("cannot write"), path, EISDIR);
-    Descriptor folder{
-        ::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-    if (folder.fd < 0)
+    const UniqueFd folder(
+        ::open(QFile::encodeName(info.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.isValid())
         return failure(QStringLiteral("cannot open the folder of"), path, errno);
 
     QByteArray temporary;
-    Descriptor file;
-    for (int attempt = 0; attempt < 16 && file.fd < 0; ++attempt) {
+    UniqueFd file;
+    for (int attempt = 0; attempt < 16 && !file.isValid(); ++attempt) {
         temporary = temporaryName(name);
-        file.fd = ::openat(folder.fd, temporary.constData(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (file.fd < 0 && errno != EEXIST)
+        file.reset(::openat(folder.get(), temporary.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (!file.isValid() && errno != EEXIST)
             break;
     }
-    if (file.fd < 0)
+    if (!file.isValid())
         return failure(QStringLiteral("cannot create a file beside"), path, errno);
 
     // From here on, a failure leaves nothing of ours behind.
     const auto undo = [&](const QString& what) {
         const int error = errno;
-        ::unlinkat(folder.fd, temporary.constData(), 0);
+        ::unlinkat(folder.get(), temporary.constData(), 0);
         return failure(what, path, error);
     };
-    if (!writeAll(file.fd, bytes))
+    if (!writeAll(file.get(), bytes))
         return undo(QStringLiteral("cannot write"));
-    if (::fsync(file.fd) != 0)
+    if (::fsync(file.get()) != 0)
         return undo(QStringLiteral("cannot write"));
+    // Some file systems report a failed write only when the file is closed.
     if (::close(file.release()) != 0)
         return undo(QStringLiteral("cannot write"));
-    if (::renameat(folder.fd, temporary.constData(), folder.fd, name.constData()) != 0)
+    if (::renameat(folder.get(), temporary.constData(), folder.get(), name.constData()) != 0)
         return undo(QStringLiteral("cannot replace"));
-    if (::fsync(folder.fd) != 0)
+    if (::fsync(folder.get()) != 0)
         return failure(QStringLiteral("cannot save the folder of"), path, errno);
     return std::nullopt;
 }

@@ -1,5 +1,7 @@
 #include "ErrorLog.h"
 
+#include "core/UniqueFd.h"
+
 #include <QByteArray>
 #include <QStringBuilder>
 #include <cerrno>
@@ -56,11 +58,9 @@ void write(QStringView text, int fd) {
     // started us included), so open a description of our own; with no reader
     // left, the open itself fails.
     const QByteArray path = "/proc/self/fd/" + QByteArray::number(fd);
-    const int own = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (own < 0)
-        return;
-    writeOnce(own, bytes);
-    ::close(own);
+    const UniqueFd own(::open(path.constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (own.isValid())
+        writeOnce(own.get(), bytes);
 }
 
 } // namespace ErrorLog

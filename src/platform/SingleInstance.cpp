@@ -1,5 +1,6 @@
 #include "SingleInstance.h"
 
+#include "core/SystemError.h"
 #include "core/TextRules.h"
 
 #include <QDeadlineTimer>
@@ -155,8 +156,7 @@ bool SingleInstance::chooseDirectory() {
         QDir().mkpath(cache);
         const QByteArray native = QFile::encodeName(directory);
         if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-            error_ = QStringLiteral("cannot create %1: %2")
-                         .arg(directory, QString::fromLocal8Bit(std::strerror(errno)));
+            error_ = QStringLiteral("cannot create %1: %2").arg(directory, systemErrorText(errno));
             return false;
         }
         if (!isPrivateDirectory(directory)) {
@@ -183,8 +183,7 @@ int SingleInstance::tryLock() {
         // holding the lock after the controller is gone.
         lockFd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (lockFd_ < 0) {
-            error_ = QStringLiteral("cannot open lock file: %1")
-                         .arg(QString::fromLocal8Bit(std::strerror(errno)));
+            error_ = QStringLiteral("cannot open lock file: %1").arg(systemErrorText(errno));
             return lockFailed;
         }
     }
@@ -196,7 +195,7 @@ int SingleInstance::tryLock() {
         return lockTaken;
     if (errno == EWOULDBLOCK)
         return lockBusy;
-    error_ = QStringLiteral("cannot lock: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    error_ = QStringLiteral("cannot lock: %1").arg(systemErrorText(errno));
     return lockFailed;
 }
 

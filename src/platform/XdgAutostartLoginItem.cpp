@@ -1,6 +1,8 @@
 #include "XdgAutostartLoginItem.h"
 
 #include "DesktopEntry.h"
+#include "core/SystemError.h"
+#include "core/UniqueFd.h"
 
 #include <QDir>
 #include <QFile>
@@ -52,16 +54,16 @@ struct Entry {
 Entry readEntry(const QString& path) {
     constexpr qint64 kMaxEntryBytes = 64 * 1024;
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.isValid())
         return {errno != ENOENT && errno != ENOTDIR, std::nullopt};
-    QFile file;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntryBytes ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntryBytes)
         return {true, std::nullopt};
-    }
+    QFile file;
+    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return {true, std::nullopt};
+    fd.release(); // the file closes it now
     const QByteArray contents = file.read(kMaxEntryBytes + 1);
     if (contents.size() > kMaxEntryBytes)
         return {true, std::nullopt};
@@ -98,7 +100,7 @@ LoginItemStatus statusOf(const Entry& entry) {
 std::optional<QString> removeFile(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     if (::unlink(native.constData()) != 0 && errno != ENOENT)
-        return qt_error_string(errno);
+        return systemErrorText(errno);
     return std::nullopt;
 }
 
@@ -111,13 +113,13 @@ std::optional<QString> makeDirectories(const QString& path) {
         const QByteArray prefix = native.first(i);
         if (::mkdir(prefix.constData(), 0700) == 0 || errno == EEXIST)
             continue;
-        return qt_error_string(errno);
+        return systemErrorText(errno);
     }
     struct stat st {};
     if (::stat(native.constData(), &st) != 0)
-        return qt_error_string(errno);
+        return systemErrorText(errno);
     if (!S_ISDIR(st.st_mode))
-        return qt_error_string(ENOTDIR);
+        return systemErrorText(ENOTDIR);
     return std::nullopt;
 }
 

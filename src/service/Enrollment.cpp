@@ -2,6 +2,7 @@
 
 #include "ProcessRunner.h"
 #include "ServiceTexts.h"
+#include "core/SystemError.h"
 #include "core/TextRules.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,7 @@
 #include "PairingFile.h"
 
 #include "core/TextRules.h"
+#include "core/UniqueFd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 namespace PairingFile {
+
+namespace {
 
 Keys keysIn(QStringView text) {
     Keys keys;
@@ -25,35 +28,31 @@ Keys keysIn(QStringView text) {
     return keys;
 }
 
-bool isPaired(QStringView text) {
-    const Keys keys = keysIn(text);
-    return keys.hostId && keys.token;
-}
+} // namespace
 
 Reading read(const QByteArray& path) {
     using Kind = Reading::Kind;
     // Non-blocking, so that opening a FIFO nobody writes returns at once;
     // and never a controlling terminal, whatever the name leads to.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
+    const UniqueFd file(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.isValid())
         return {errno == ENOENT || errno == ENOTDIR ? Kind::missing : Kind::unreadable, {}};
-    const auto closeAndReturn = [fd](Kind kind) {
-        ::close(fd);
-        return Reading{kind, {}, false};
-    };
+    const int fd = file.get();
+    // The descriptor closes on every return.
+    const auto bare = [](Kind kind) { return Reading{kind, {}, false}; };
     struct stat st {};
     if (::fstat(fd, &st) != 0)
-        return closeAndReturn(Kind::unreadable);
+        return bare(Kind::unreadable);
     if (S_ISFIFO(st.st_mode))
-        return closeAndReturn(Kind::fifo);
+        return bare(Kind::fifo);
     if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
-        return closeAndReturn(Kind::device);
+        return bare(Kind::device);
     if (S_ISDIR(st.st_mode))
-        return closeAndReturn(Kind::directory);
+        return bare(Kind::directory);
     if (!S_ISREG(st.st_mode))
-        return closeAndReturn(Kind::special);
+        return bare(Kind::special);
     if (st.st_size > maxBytes)
-        return closeAndReturn(Kind::tooLarge);
+        return bare(Kind::tooLarge);
     // One byte more than allowed, so that a file growing under us is caught
     // rather than cut to a prefix.
     QByteArray bytes(maxBytes + 1, Qt::Uninitialized);
@@ -63,18 +62,18 @@ Reading read(const QByteArray& path) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return closeAndReturn(Kind::unreadable);
+            return bare(Kind::unreadable);
         if (n == 0)
             break;
         used += n;
     }
     if (used > maxBytes)
-        return closeAndReturn(Kind::tooLarge);
+        return bare(Kind::tooLarge);
     bytes.truncate(used);
     std::optional<QString> decoded = text::decodeUtf8(bytes);
     if (!decoded)
-        return closeAndReturn(Kind::notUtf8);
-    Reading reading = closeAndReturn(Kind::text);
+        return bare(Kind::notUtf8);
+    Reading reading = bare(Kind::text);
     reading.keys = keysIn(*decoded);
     reading.crLfLineEnds = decoded->contains(QStringLiteral("\r\n"));
     return reading;
@@ -102,10 +101,6 @@ QString problem(Reading::Kind kind) {
         return QStringLiteral("is larger than 1 MiB");
     }
     return {};
-}
-
-bool isPairedAt(const QByteArray& path) {
-    return read(path).isPaired();
 }
 
 } // namespace PairingFile

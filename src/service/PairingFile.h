@@ -2,13 +2,11 @@
 // paired. Only the presence of the two agent keys with non-blank values
 // matters; values are never kept or returned.
 //
-// Pure apart from `read` and `isPairedAt`, which read one file without ever
-// blocking on it. Any thread may call them.
+// `read` reads one file without ever blocking on it. Any thread may call it.
 #pragma once
 
 #include <QByteArray>
 #include <QString>
-#include <QStringView>
 
 namespace PairingFile {
 
@@ -18,15 +16,11 @@ inline constexpr char16_t tokenKey[] = u"KORVAN_AGENT_TOKEN";
 // A pairing file is a few lines; anything larger is not one.
 inline constexpr qint64 maxBytes = 1024 * 1024;
 
-// Which of the two keys the text names with a value that is not blank.
+// Which of the two keys the file names with a value that is not blank.
 struct Keys {
     bool hostId = false;
     bool token = false;
 };
-Keys keysIn(QStringView text);
-
-// True when the text names both keys, each with a value that is not blank.
-bool isPaired(QStringView text);
 
 // What lies at the path: enough for doctor to say why the machine reads as
 // unpaired, and never a value. Only a readable regular UTF-8 file of at most
@@ -53,8 +47,5 @@ Reading read(const QByteArray& path); // the file system's own bytes
 // For diagnostics: what is wrong with a reading other than `text`, e.g.
 // "is a FIFO, not a regular file".
 QString problem(Reading::Kind kind);
-
-// read(path).isPaired().
-bool isPairedAt(const QByteArray& path);
 
 } // namespace PairingFile

@@ -1,6 +1,7 @@
 #include "ProcessRunner.h"
 
 #include "OutputSink.h"
+#include "core/UniqueFd.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -20,25 +21,6 @@
 extern char** environ;
 
 namespace {
-
-// Owns one descriptor; closes it exactly once.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset(int fd = -1) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 std::vector<char*> cStrings(const std::vector<std::string>& strings) {
     std::vector<char*> out;
@@ -122,7 +104,7 @@ public:
 
     // Returns 0 or the errno-style reason the child could not be started.
     int launch() {
-        Fd writeEnds[2];
+        UniqueFd writeEnds[2];
         for (int i = 0; i < (job_.mergeStreams ? 1 : 2); ++i) {
             int fds[2];
             if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -323,10 +305,10 @@ private:
     bool delivered_ = false;
     int waitStatus_ = 0;
     std::optional<Kind> ended_;
-    Fd pipes_[2];
+    UniqueFd pipes_[2];
     OutputSink sinks_[2];
     QSocketNotifier* notifiers_[2] = {nullptr, nullptr};
-    Fd pidfd_;
+    UniqueFd pidfd_;
     QSocketNotifier* exitNotifier_ = nullptr;
     QTimer* exitPoll_ = nullptr;
     QTimer* limit_ = nullptr;
@@ -369,8 +351,4 @@ std::vector<std::string> currentEnvironment() {
     for (char** e = environ; e && *e; ++e)
         env.emplace_back(*e);
     return env;
-}
-
-QString systemErrorText(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
 }

@@ -88,6 +88,3 @@ private:
 
 // A copy of the calling process's environment, taken now.
 std::vector<std::string> currentEnvironment();
-
-// The system's description of an errno-style code, as user-facing text.
-QString systemErrorText(int code);

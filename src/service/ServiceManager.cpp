@@ -4,6 +4,7 @@
 #include "ProcessRunner.h"
 #include "ServiceRoot.h"
 #include "ServiceTexts.h"
+#include "core/SystemError.h"
 #include "core/TextRules.h"
 
 namespace {
@@ -57,21 +58,13 @@ QUrl ServiceManager::serviceRootURL() const {
     return QUrl::fromEncoded("file://" + root.toPercentEncoding("/"));
 }
 
-QByteArray ServiceManager::controlScriptPath() const {
-    return serviceRoot().controlScriptPath();
-}
-
-QByteArray ServiceManager::pairingFilePath() const {
-    return serviceRoot().pairingFilePath();
-}
-
 bool ServiceManager::hasPairing() const {
     return serviceRoot().isPaired();
 }
 
 void ServiceManager::run(const QString& command,
                          std::function<void(const CommandResult&)> completion) {
-    const QByteArray script = controlScriptPath();
+    const QByteArray script = serviceRoot().controlScriptPath();
     if (!isExecutableFile(script)) {
         // Never inside run(): callers finish their own bookkeeping first.
         QMetaObject::invokeMethod(

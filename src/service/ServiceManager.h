@@ -8,9 +8,11 @@
 // independent and followed by the main loop: a script that never exits holds
 // nothing but its own pipes.
 //
-// The manager keeps no state between calls apart from the home directory it
-// took at construction. Destroying it abandons every run still going (the
-// scripts are left running) and drops every completion still pending.
+// Between calls the manager keeps only the home directory it took at
+// construction and its settings (output forwarding, the status limits); the
+// service root is located afresh for every call. Its runner owns the runs
+// still going: destroying the manager abandons them (the scripts are left
+// running) and drops every completion still pending.
 #pragma once
 
 #include "ServiceControl.h"
@@ -43,17 +45,12 @@ public:
     // Runs "status" and delivers the parsed report; never fails.
     void status(std::function<void(const ServiceSnapshot&)> completion) override;
 
-    // The service root as the environment names it now; every path below
-    // comes from it.
-    ServiceRoot serviceRoot() const;
     // The service root as a directory file URL, computed afresh from the
     // environment ($KORVAN_APP_SUPPORT_DIR) at every call.
     QUrl serviceRootURL() const;
     // The same root as an absolute local path without a trailing slash, in
-    // the file system's bytes, and the paths below it.
+    // the file system's bytes.
     QByteArray serviceRootPath() const;
-    QByteArray controlScriptPath() const;
-    QByteArray pairingFilePath() const;
 
     // True when the pairing file names both agent keys with non-blank values.
     bool hasPairing() const override;
@@ -69,16 +66,18 @@ public:
     // A "status" run still going after this long is ended (default 60 s), so
     // hung status queries never pile up. Other command words have no limit.
     void setStatusTimeLimit(std::chrono::milliseconds limit) { statusTimeLimit_ = limit; }
-    std::chrono::milliseconds statusTimeLimit() const { return statusTimeLimit_; }
 
     // Once a "status" script has exited, a descendant holding its output
     // open delays the report at most this long (default 5 s).
     void setStatusExitGrace(std::chrono::milliseconds grace) { statusExitGrace_ = grace; }
 
     // The one runner of every run this manager makes.
-    ProcessRunner& runner() const { return *runner_; }
+    ProcessRunner& runner() { return *runner_; }
 
 private:
+    // The service root as the environment names it now; every path comes from it.
+    ServiceRoot serviceRoot() const;
+
     QByteArray home_;
     std::chrono::milliseconds downloadTimeout_;
     std::chrono::milliseconds statusTimeLimit_ = std::chrono::seconds(60);

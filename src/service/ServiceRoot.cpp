@@ -1,27 +1,21 @@
 #include "ServiceRoot.h"
 
 #include "core/TextRules.h"
+#include "core/UserAccount.h"
 
 #include <QFile>
 #include <climits>
 #include <optional>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// The home folder of `user` (empty: ourselves) from the password database.
-std::optional<QByteArray> passwordHome(const QByteArray& user) {
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[4096];
-    const int rc = user.isEmpty()
-                       ? ::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found)
-                       : ::getpwnam_r(user.constData(), &entry, buffer, sizeof buffer, &found);
-    if (rc != 0 || !found || !found->pw_dir)
+// The home folder recorded for `account`, when it names one.
+std::optional<QByteArray> recordedHome(const std::optional<UserAccount>& account) {
+    if (!account || account->home.isEmpty())
         return std::nullopt;
-    return QByteArray(found->pw_dir);
+    return account->home;
 }
 
 // Unicode trimming of bytes that may not be UTF-8. White space is always a
@@ -47,7 +41,8 @@ QByteArray expandTilde(const QByteArray& path, const QByteArray& home) {
     if (slash < 0)
         slash = path.size();
     const QByteArray user = path.sliced(1, slash - 1);
-    const std::optional<QByteArray> userHome = user.isEmpty() ? home : passwordHome(user);
+    const std::optional<QByteArray> userHome =
+        user.isEmpty() ? home : recordedHome(UserAccount::byName(user));
     return userHome ? *userHome + path.sliced(slash) : path;
 }
 
@@ -70,7 +65,8 @@ QByteArray joined(const QByteArray& dir, const QByteArray& component) {
 
 QByteArray ServiceRoot::homeDirectory() {
     const QByteArray home = qgetenv("HOME");
-    return home.isEmpty() ? passwordHome({}).value_or(QByteArray("/")) : home;
+    return home.isEmpty() ? recordedHome(UserAccount::byId(::geteuid())).value_or(QByteArray("/"))
+                          : home;
 }
 
 ServiceRoot ServiceRoot::locate(const QByteArray& home) {

@@ -1,7 +1,6 @@
 // The tray controller against recording fakes, its menu read through the fake tray.
 #include "app/AppDelegate.h"
 #include "app/AppTexts.h"
-#include "core/PairingTexts.h"
 #include "core/StatusText.h"
 #include "core/TextRules.h"
 #include "fakes/FakePlatform.h"
@@ -30,8 +29,8 @@ enum Row { kStart = 7, kStop, kRestart, kMobile = 11, kLogin = 14, kStopAndQuit 
 
 QLineEdit* pairingCodeField() {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->windowTitle() == PairingTexts::windowTitle && w->isVisible())
-            return w->findChildren<QLineEdit*>().at(1);
+        if (w->objectName() == u"pairingWindow" && w->isVisible())
+            return w->findChild<QLineEdit*>(u"pairCodeField"_s);
     return nullptr;
 }
 
@@ -80,7 +79,7 @@ class AppDelegateTest : public QObject {
     }
     void pair() {
         pairingCodeField()->setText(u"abcd"_s);
-        pairingCodeField()->window()->findChild<QPushButton*>()->click();
+        pairingCodeField()->window()->findChild<QPushButton*>(u"connectButton"_s)->click();
     }
 
 private Q_SLOTS:

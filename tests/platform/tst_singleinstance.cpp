@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 static const QString kKey = QStringLiteral("korvan-controller");
@@ -104,6 +105,18 @@ private Q_SLOTS:
         QCOMPARE(primary.acquire(), SingleInstance::Role::primary);
         const auto clients = connections(primary, SingleInstance::maxWaitingClients + 3);
         QTRY_COMPARE(cutOff(clients), 3);
+    }
+
+    // The socket itself admits no one else, whatever the umask of the launch.
+    void socketIsForThisUserOnly() {
+        const mode_t umask = ::umask(0);
+        SingleInstance primary(kKey);
+        const SingleInstance::Role role = primary.acquire();
+        ::umask(umask);
+        QCOMPARE(role, SingleInstance::Role::primary);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(primary.socketPath()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(S_IRWXU));
     }
 
     // Only a real directory of ours closed to everyone else holds the channel: $XDG_RUNTIME_DIR

@@ -1,5 +1,5 @@
 // Enrollment against a real HTTP server on loopback and real bash installers.
-#include "service/ProcessRunner.h"
+#include "core/SystemError.h"
 #include "service/ServiceManager.h"
 #include "service/ServiceTexts.h"
 #include "support/LoopbackHttpServer.h"
