@@ -417,7 +417,7 @@ int run() {
                  "bench_launch: medians of %d: minimal tray registered %.3f ms, bare status %.3f "
                  "ms\n",
                  n, m, s);
-    std::printf("launch to linked menu vs tray + status\t%.3f\t%.3f\tms\t1.30\n", median(linked),
+    std::printf("launch to linked menu vs tray + status\t%.3f\t%.3f\tms\t1.20\n", median(linked),
                 m + s);
     std::printf("launch to tray item vs minimal tray\t%.3f\t%.3f\tms\t-\n", median(registered), m);
     std::printf("launch CPU to tray item vs minimal\t%.3f\t%.3f\tms\t-\n", median(cpu),

@@ -36,6 +36,10 @@ AppDelegate::AppDelegate(ServiceControl& services, Platform platform, QObject* p
     // finds them among its children.
     refreshTimer_.setParent(this);
     refreshTimer_.setInterval(platform_.refreshInterval);
+    picturesTimer_.setParent(this);
+    picturesTimer_.setSingleShot(true);
+    picturesTimer_.setInterval(0);
+    connect(&picturesTimer_, &QTimer::timeout, this, &AppDelegate::drawPictures);
     buildMenu();
     present(Presentation::checking());
 }
@@ -51,7 +55,7 @@ void AppDelegate::buildMenu() {
                                    std::function<void()> handler) {
         auto* action = new QAction(title, menu);
         if (!symbol.isEmpty()) {
-            action->setIcon(SymbolIcons::menuIcon(symbol));
+            pictures_.append({action, symbol});
             DBusMenuExporter::setAccessibleDescription(action,
                                                        AppTexts::pictureDescriptions.value(symbol));
         }
@@ -124,6 +128,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (!isPaired_) {
         present(Presentation::unpaired());
         showPairing();
+        schedulePictures();
     } else if (!isBusy_) {
         refreshStatus();
     }
@@ -139,6 +144,19 @@ void AppDelegate::applicationDidFinishLaunching() {
             Qt::QueuedConnection);
     });
     refreshTimer_.start();
+}
+
+void AppDelegate::schedulePictures() {
+    if (!picturesDrawn_ && !picturesTimer_.isActive())
+        picturesTimer_.start();
+}
+
+void AppDelegate::drawPictures() {
+    picturesDrawn_ = true;
+    // All at once, so that tray hosts hear of them in one announcement; the
+    // exporter draws them for it, and only then is the theme asked.
+    for (const auto& [action, symbol] : std::as_const(pictures_))
+        action->setIcon(SymbolIcons::menuIcon(symbol));
 }
 
 void AppDelegate::updateLoginCheckmark() {
@@ -189,6 +207,7 @@ void AppDelegate::queryStatus(std::function<void(const std::optional<ServiceSnap
         if (!self)
             return;
         --self->statusRunsRunning_;
+        self->schedulePictures();
         // A late report of a run that started before the one shown is older
         // news than the menu already has.
         if (run < self->lastPresentedRun_)

@@ -5,9 +5,12 @@
 //
 // Main thread only. Construction builds the menu and runs no script;
 // applicationDidFinishLaunching (once the event loop runs) shows the tray
-// item, checks pairing and starts the timer. Every state change is written
-// into the menu's actions at once, from one Presentation value: some tray
-// hosts read the menu over D-Bus and never say when they show it.
+// item, checks pairing and starts the timer. The rows and their texts are
+// complete from the start; their pictures wait for the first idle turn after
+// the first report (or after start-up, when no report is asked for), so that
+// nothing stands between the launch and the first menu a tray host reads. Every state change is
+// written into the menu's actions at once, from one Presentation value: some tray hosts read the
+// menu over D-Bus and never say when they show it.
 #pragma once
 
 #include "core/Presentation.h"
@@ -82,6 +85,8 @@ private:
     void showError(const QString& message, std::function<void()> dismissed = {});
     void onPaired();
     void buildMenu();
+    void schedulePictures();
+    void drawPictures();
     void updateLoginCheckmark();
     void configureLoginItemOnFirstStart();
     void toggleLoginItem();
@@ -100,6 +105,10 @@ private:
     QAction* restartItem_ = nullptr;
     QAction* loginItem_ = nullptr;
     QTimer refreshTimer_;
+    // The rows that carry a picture, and the symbol of each.
+    QList<std::pair<QAction*, QString>> pictures_;
+    QTimer picturesTimer_; // zero interval: fires once the loop has nothing else to do
+    bool picturesDrawn_ = false;
     // What the tray item shows now, so that an unchanged state leaves it alone.
     QString iconSymbol_;
     SymbolTint iconTint_ = SymbolTint::grey;

@@ -10,6 +10,7 @@
 #include "platform/DesktopTrayIcon.h"
 #include "platform/Preferences.h"
 #include "platform/SingleInstance.h"
+#include "platform/SymbolIcons.h"
 #include "platform/Translations.h"
 #include "platform/UrlOpener.h"
 #include "platform/XdgAutostartLoginItem.h"
@@ -17,7 +18,6 @@
 
 #include <QApplication>
 #include <QDBusConnection>
-#include <QIcon>
 #include <QMetaObject>
 #include <QUrl>
 #include <csignal>
@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     std::optional<PlatformStartGuard> startGuard(std::in_place);
     QApplication app(qtArgc, qtArgv.data());
     startGuard.reset();
+    // Before the single-instance channel, whose failures quote Qt's texts.
     Translations::installQtTranslations();
 
     // One controller per user: a later launch (the desktop opening a
@@ -85,8 +86,9 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("korvan-controller"));
     // The pairing window is the only window; closing it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("korvan-controller"),
-                                                 QIcon(QStringLiteral(":/korvan-controller.svg"))));
+    // The theme is asked for it when a window first shows, not at launch.
+    QApplication::setWindowIcon(SymbolIcons::themedOrBundled(
+        QStringLiteral("korvan-controller"), QStringLiteral(":/korvan-controller.svg")));
 
     // A standard error whose reader has gone fails a write instead of ending
     // the program; children get the default action back from the runner.

@@ -1,8 +1,9 @@
 #include "DBusMenuExporter.h"
 
+#include "PngImage.h"
+
 #include <QAction>
 #include <QActionEvent>
-#include <QBuffer>
 #include <QDBusMessage>
 #include <QIcon>
 #include <QKeySequence>
@@ -118,13 +119,9 @@ QByteArray DBusMenuExporter::pngOf(QAction* action) {
     if (icon.isNull())
         return {};
     auto found = pngs_.constFind(icon.cacheKey());
-    if (found == pngs_.cend()) {
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        icon.pixmap(QSize(16, 16), 1.0).save(&buffer, "PNG");
-        found = pngs_.insert(icon.cacheKey(), png);
-    }
+    if (found == pngs_.cend())
+        found = pngs_.insert(icon.cacheKey(),
+                             PngImage::encode(icon.pixmap(QSize(16, 16), 1.0).toImage()));
     return *found;
 }
 

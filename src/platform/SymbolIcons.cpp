@@ -8,6 +8,8 @@
 #include <QPalette>
 #include <QPixmap>
 #include <QSvgRenderer>
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -89,6 +91,42 @@ private:
     QSvgRenderer renderer_;
 };
 
+// Stands in for an icon that is chosen on first use: looking a name up in
+// the icon theme loads the theme's folders, a few milliseconds that nothing
+// should pay before a picture is actually wanted.
+class DeferredIconEngine final : public QIconEngine {
+public:
+    explicit DeferredIconEngine(std::function<QIcon()> choose) : choose_(std::move(choose)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        icon().paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().pixmap(size, 1.0, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return icon().actualSize(size, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return icon().availableSizes(mode, state);
+    }
+    QString iconName() override { return icon().name(); }
+    bool isNull() override { return icon().isNull(); }
+    QIconEngine* clone() const override { return new DeferredIconEngine(*this); }
+    QString key() const override { return QStringLiteral("KorvanDeferredIcon"); }
+
+private:
+    QIcon& icon() {
+        if (!chosen_)
+            chosen_ = choose_();
+        return *chosen_;
+    }
+
+    std::function<QIcon()> choose_;
+    std::optional<QIcon> chosen_;
+};
+
 } // namespace
 
 namespace SymbolIcons {
@@ -133,10 +171,19 @@ QString themeNameFor(const QString& symbolName) {
 }
 
 QIcon menuIcon(const QString& symbolName) {
-    const QString themeName = themeNameFor(symbolName);
-    if (!themeName.isEmpty() && QIcon::hasThemeIcon(themeName))
-        return QIcon::fromTheme(themeName);
-    return tinted(symbolName, QGuiApplication::palette().color(QPalette::WindowText));
+    return QIcon(new DeferredIconEngine([symbolName] {
+        const QString themeName = themeNameFor(symbolName);
+        const QString theme = QIcon::themeName();
+        if (!themeName.isEmpty() && !theme.isEmpty() && theme != u"hicolor" &&
+            QIcon::hasThemeIcon(themeName))
+            return QIcon::fromTheme(themeName);
+        return tinted(symbolName, QGuiApplication::palette().color(QPalette::WindowText));
+    }));
+}
+
+QIcon themedOrBundled(const QString& themeName, const QString& resourcePath) {
+    return QIcon(new DeferredIconEngine(
+        [themeName, resourcePath] { return QIcon::fromTheme(themeName, QIcon(resourcePath)); }));
 }
 
 } // namespace SymbolIcons

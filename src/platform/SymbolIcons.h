@@ -27,8 +27,15 @@ QColor tintColor(SymbolTint tint);
 QIcon tinted(const QString& symbolName, const QColor& color);
 
 // An icon for a menu row: the icon theme's own icon when the theme has a
-// fitting one, else the bundled symbol in the palette's text colour.
+// fitting one, else the bundled symbol in the palette's text colour. The
+// theme is asked when the icon is first drawn or measured, not before, and
+// not at all when the theme in use is the bare fallback theme (hicolor),
+// which by the icon theme rules holds programs' own icons, no stock ones.
 QIcon menuIcon(const QString& symbolName);
+
+// The theme's icon `themeName` (the hicolor theme included), else the
+// bundled picture at `resourcePath`; decided, like menuIcon, on first use.
+QIcon themedOrBundled(const QString& themeName, const QString& resourcePath);
 
 // The icon theme name tried first for `symbolName` (empty when none fits).
 QString themeNameFor(const QString& symbolName);

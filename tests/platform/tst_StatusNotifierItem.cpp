@@ -89,6 +89,7 @@ class TestStatusNotifierItem : public QObject {
     bool xembed_ = false;
     int fallbacksMade_ = 0, fallbacksAlive_ = 0;
     QStringList errors_, statuses_, updatedLabels_;
+    int updatedPictures_ = 0;
 
     static QDBusConnection client() { return QDBusConnection(u"client"_s); }
     QString watcherConnection() const { return u"watcher%1"_s.arg(watcherGeneration_); }
@@ -109,7 +110,7 @@ class TestStatusNotifierItem : public QObject {
         watcher_.registered.clear();
     }
 
-    void launch(bool paired, const ServiceSnapshot& report = kLinked) {
+    void launch(bool paired, const ServiceSnapshot& report = kLinked, bool reportNow = true) {
         services_.paired = paired;
         services_.report = report;
         DesktopTrayIcon::Options o;
@@ -128,7 +129,8 @@ class TestStatusNotifierItem : public QObject {
         p.terminate = [] {};
         d_ = std::make_unique<AppDelegate>(services_, p);
         d_->applicationDidFinishLaunching();
-        services_.completeAll();
+        if (reportNow)
+            services_.completeAll();
     }
     void launchAndWaitForItem(bool paired, const ServiceSnapshot& report = kLinked) {
         launch(paired, report);
@@ -198,8 +200,10 @@ class TestStatusNotifierItem : public QObject {
 private Q_SLOTS:
     void recordStatus(const QString& status) { statuses_ << status; }
     void recordUpdate(const QDBusMessage& message) {
-        for (const DBusMenuItem& row : qdbus_cast<DBusMenuItemList>(message.arguments().value(0)))
+        for (const DBusMenuItem& row : qdbus_cast<DBusMenuItemList>(message.arguments().value(0))) {
             updatedLabels_ << row.properties.value(u"label"_s).toString();
+            updatedPictures_ += row.properties.contains(u"icon-data"_s);
+        }
     }
 
     void initTestCase() {
@@ -221,6 +225,10 @@ private Q_SLOTS:
                     QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), u"client"_s)
                     .isConnected());
         QStandardPaths::setTestModeEnabled(true);
+        // Once: a second match of the same signal would not be added.
+        QVERIFY(client().connect(itemName(), u"/MenuBar"_s, u"com.canonical.dbusmenu"_s,
+                                 u"ItemsPropertiesUpdated"_s, this,
+                                 SLOT(recordUpdate(QDBusMessage))));
     }
     void init() {
         services_ = FakeServices();
@@ -235,6 +243,7 @@ private Q_SLOTS:
         errors_.clear();
         statuses_.clear();
         updatedLabels_.clear();
+        updatedPictures_ = 0;
         notifications_.received.clear();
         startWatcher();
     }
@@ -317,6 +326,19 @@ private Q_SLOTS:
         QCOMPARE(plain(properties.value(name)), expected);
     }
 
+    // The item and its rows first; the pictures follow the first report.
+    void noPictureBeforeTheFirstReport() {
+        launch(true, kLinked, false);
+        QVERIFY(QTest::qWaitFor([&] { return !watcher_.registered.isEmpty(); }, kDeadlineMs));
+        QCOMPARE(menuLayout().children.value(0).properties.contains(u"icon-data"_s), false);
+    }
+    void picturesAreAnnouncedAfterTheFirstReport() {
+        launch(true, kLinked, false);
+        QVERIFY(QTest::qWaitFor([&] { return !watcher_.registered.isEmpty(); }, kDeadlineMs));
+        services_.completeAll();
+        QTRY_COMPARE_WITH_TIMEOUT(updatedPictures_, 7, kDeadlineMs); // rows 1, 7 to 9, 10 to 12
+    }
+
     void clickedStopRunsOneStop() {
         launchAndWaitForItem(true);
         const QDBusMessage reply = menuCall(u"Event"_s, {rowId(AppTexts::stopTitle), u"clicked"_s,
@@ -348,10 +370,6 @@ private Q_SLOTS:
 
     void changedLineIsAnnounced() {
         launchAndWaitForItem(true);
-        QVERIFY(client().connect(itemName(), u"/MenuBar"_s, u"com.canonical.dbusmenu"_s,
-                                 u"ItemsPropertiesUpdated"_s, this,
-                                 SLOT(recordUpdate(QDBusMessage))));
-        QVERIFY(client().interface()->isServiceRegistered(itemName())); // the match is in place
         services_.report = kFailed;
         tick();
         QTRY_VERIFY_WITH_TIMEOUT(updatedLabels_.contains(StatusText::stateFailed), kDeadlineMs);
