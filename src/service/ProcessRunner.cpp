@@ -118,8 +118,6 @@ public:
         removeOwnedFile();
     }
 
-    pid_t pid() const { return pid_; }
-
     // Returns 0 or the errno-style reason the child could not be started.
     int launch() {
         Fd writeEnds[2];
@@ -148,7 +146,8 @@ public:
             notifiers_[i] = new QSocketNotifier(pipes_[i].get(), QSocketNotifier::Read, this);
             connect(notifiers_[i], &QSocketNotifier::activated, this, [this, i] { onReadable(i); });
         }
-        pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
+        if (owner_->exitWatch_ == ExitWatch::pidfd)
+            pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
         if (pidfd_.get() >= 0) {
             exitNotifier_ = new QSocketNotifier(pidfd_.get(), QSocketNotifier::Read, this);
             connect(exitNotifier_, &QSocketNotifier::activated, this, [this] { onExit(); });
@@ -174,7 +173,8 @@ public:
         deliver(std::move(outcome));
     }
 
-    // A script's background jobs ignore SIGINT, so SIGTERM follows it.
+    // A script's background jobs ignore SIGINT, so SIGTERM follows it. Only
+    // for a run not yet delivered, whose child is not yet reaped.
     void interrupt(int signal) {
         if (pid_ > 0) {
             ::kill(-pid_, signal);
@@ -206,16 +206,20 @@ private:
         finishIfDone();
     }
 
+    // Notes the exit and leaves the child a zombie: it keeps its number, and
+    // its group's, from being given to anyone else until the run is delivered.
     void onExit() {
-        int raw = 0;
-        pid_t got;
+        siginfo_t info{};
+        int rc;
         do {
-            got = ::waitpid(pid_, &raw, WNOHANG);
-        } while (got < 0 && errno == EINTR);
-        if (got == 0)
+            rc = ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+        } while (rc < 0 && errno == EINTR);
+        if (rc == 0 && info.si_pid == 0)
             return; // not yet
-        reaped_ = true;
-        waitStatus_ = raw;
+        exited_ = true;
+        // CLD_EXITED carries the exit code; the others, the signal's number.
+        signalled_ = rc == 0 && info.si_code != CLD_EXITED;
+        exitStatus_ = rc == 0 ? info.si_status : 0;
         stopWatchingExit();
         if (limit_)
             limit_->stop();
@@ -238,10 +242,8 @@ private:
         ended_ = kind;
         if (limit_)
             limit_->stop();
-        if (!reaped_) {
-            ::kill(-pid_, SIGKILL);
-            ::kill(pid_, SIGKILL);
-        }
+        ::kill(-pid_, SIGKILL);
+        ::kill(pid_, SIGKILL); // in case it left its group
         closeStream(0);
         closeStream(1);
         finishIfDone();
@@ -272,16 +274,18 @@ private:
     }
 
     void finishIfDone() {
-        if (!reaped_ || streamsOpen() || delivered_)
+        if (!exited_ || streamsOpen() || delivered_)
             return;
+        while (::waitpid(pid_, nullptr, WNOHANG) < 0 && errno == EINTR) {
+        }
+        reaped_ = true;
         ProcessOutcome outcome;
         if (ended_) {
             outcome.kind = *ended_;
             outcome.status = SIGKILL;
         } else {
-            const bool signalled = WIFSIGNALED(waitStatus_);
-            outcome.kind = signalled ? Kind::signalled : Kind::exited;
-            outcome.status = signalled ? WTERMSIG(waitStatus_) : WEXITSTATUS(waitStatus_);
+            outcome.kind = signalled_ ? Kind::signalled : Kind::exited;
+            outcome.status = exitStatus_;
             if (job_.decodeText) {
                 outcome.outputText = sinks_[0].takeText();
                 outcome.errorText = sinks_[1].takeText();
@@ -319,9 +323,11 @@ private:
     ProcessJob job_;
     Completion completion_;
     pid_t pid_ = 0;
+    bool exited_ = false;
+    bool signalled_ = false;
+    int exitStatus_ = 0;
     bool reaped_ = false;
     bool delivered_ = false;
-    int waitStatus_ = 0;
     std::optional<Kind> ended_;
     Fd pipes_[2];
     OutputSink sinks_[2];
@@ -332,7 +338,7 @@ private:
     QTimer* limit_ = nullptr;
 };
 
-ProcessRunner::ProcessRunner() = default;
+ProcessRunner::ProcessRunner(ExitWatch exitWatch) : exitWatch_(exitWatch) {}
 
 ProcessRunner::~ProcessRunner() {
     // The runs go with our children; nothing may call back into us meanwhile.

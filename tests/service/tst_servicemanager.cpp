@@ -1,5 +1,6 @@
 // Running children: the control script through ServiceManager and the runner
 // underneath, with one real bash script whose behaviour each case selects.
+#include "service/OutputSink.h"
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
 #include "service/ServiceTexts.h"
@@ -18,13 +19,11 @@ const QByteArray kScript = R"SH(case "${SELECT:-$1}" in
 exit3) echo out; echo 错 >&2; printf 'x\n\n'; exit 3 ;;
 kill) echo before; kill -KILL $$ ;;
 badout) printf 'ok\xff'; echo fine >&2; exit 1 ;;
-cut) printf '\xf0\x9f\x98'; sleep 0.25; printf '\x80\xe9'; sleep 0.25; printf '\x94\x99\n'; printf '\xe9\x94' >&2 ;;
 cjk) yes a错😀 | head -c 2999997 ;;
 fds) ls /proc/self/fd | tr '\n' ' ' ;;
 clean) yes | head -c 1 >/dev/null; echo "${PIPESTATUS[0]}"
     read -r -a st < /proc/$$/stat; [ "${st[4]}" = $$ ] && echo leader
     grep -E '^Sig(Blk|Ign)' /proc/self/status | while read -r k v; do echo $((16#$v & 0x7fffffff)); done ;;
-grandchild) echo early; ( sleep 0.05; echo late ) & ;;
 flood) o=$(head -c 65536 /dev/zero | tr '\0' o); e=$(head -c 65536 /dev/zero | tr '\0' e)
     for i in $(seq 256); do printf %s "$o"; printf %s "$e" >&2; done ;;
 hang) echo bridge=online; sleep 600 & wait ;;
@@ -32,6 +31,8 @@ held) echo bridge=online; ( sleep 1; echo late ) & exit 4 ;;
 16m) head -c 8388608 /dev/zero; head -c 8388608 /dev/zero >&2 ;;
 16m+1) head -c 8388608 /dev/zero; head -c 8388609 /dev/zero >&2 ;;
 slow) sleep 0.5; echo late ;;
+errlast) echo out; exec >&-; ( sleep 0.3; echo late >&2 ) & ;;
+outlast) echo err >&2; exec 2>&-; ( sleep 0.3; echo late ) & ;;
 *) printf '%s|' "$(basename "$0")" $# "$1"; pwd >&2 ;;
 esac
 )SH";
@@ -47,17 +48,18 @@ QList<Case> cases() {
         {"", weird, u"korvan-service-control.sh|1|" + weird + u'|', QDir::currentPath() + u'\n', 0},
         {"kill", stop, QStringLiteral("before\n"), none, 9},
         {"badout", stop, none, QStringLiteral("fine\n"), 1},
-        {"cut", stop, QStringLiteral("😀错\n"), none, 0}, // stderr ends inside a sequence
         {"cjk", stop, QStringLiteral("a错😀\n").repeated(333333), none, 0},
         {"fds", stop, QStringLiteral("0 1 2 3 "), none, 0}, // after the test marks its own
         {"clean", stop, QStringLiteral("141\nleader\n0\n0\n"), none, 0},
-        {"grandchild", stop, QStringLiteral("early\nlate\n"), none, 0},
         {"flood", QStringLiteral("start"), QString(1 << 24, u'o'), QString(1 << 24, u'e'), 0},
         {"hang", status, none, timedOut, 9},
         {"held", status, QStringLiteral("bridge=online\n"), none, 4},
         {"16m", status, QString(1 << 23, QChar()), QString(1 << 23, QChar()), 0},
         {"16m+1", status, none, timedOut, 9},
         {"slow", QStringLiteral("start"), QStringLiteral("late\n"), none, 0},
+        // Each stream is awaited to its end, not only the first one to end.
+        {"errlast", stop, QStringLiteral("out\n"), QStringLiteral("late\n"), 0},
+        {"outlast", stop, QStringLiteral("late\n"), QStringLiteral("err\n"), 0},
     };
 }
 
@@ -66,15 +68,6 @@ void launch(ServiceManager& manager, const QString& word, const char* select,
     *select ? qputenv("SELECT", select) : qunsetenv("SELECT");
     manager.run(word, std::move(completion));
     qunsetenv("SELECT");
-}
-
-// Nothing when the result came inside run() or not at all.
-std::optional<CommandResult> runOnce(ServiceManager& manager, const QString& word) {
-    std::optional<CommandResult> r;
-    launch(manager, word, "", [&](const CommandResult& result) { r = result; });
-    if (r || !QTest::qWaitFor([&] { return r.has_value(); }, 30000))
-        return std::nullopt;
-    return r;
 }
 
 // Our descriptors, threads and children (zombies included).
@@ -86,29 +79,47 @@ QStringList census() {
            << QString::fromLatin1(children.open(QIODevice::ReadOnly) ? children.readAll() : "?");
 }
 
+bool watchesAPidfd() {
+    const QFileInfoList fds = QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System);
+    return std::any_of(fds.begin(), fds.end(),
+                       [](const QFileInfo& fd) { return fd.symLinkTarget().endsWith(u"[pidfd]"); });
+}
+
 } // namespace
 
 class TestRunner : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); } // orphans are ours to reap
+    void everyCaseAtOnce_data();
     void everyCaseAtOnce();
     void missingScript();
-    void grandchildHoldingPipeDelaysOnlyItsOwnRun();
+    void interruptAfterDelivery();
+    void readErrorLosesTheStream_data();
+    void readErrorLosesTheStream();
 };
+
+void TestRunner::everyCaseAtOnce_data() {
+    QTest::addColumn<bool>("pidfd");
+    QTest::newRow("exits seen through a pidfd") << true;
+    QTest::newRow("exits looked for now and then") << false;
+}
 
 void TestRunner::everyCaseAtOnce() {
     // Rounds of every case at once (KORVAN_SOAK_RUNS; `make soak`) in a parent that ignores
-    // SIGPIPE and blocks SIGUSR1; nothing, orphans included (ours to reap), stays behind.
+    // SIGPIPE and blocks SIGUSR1; nothing, orphans included, stays behind.
+    QFETCH(bool, pidfd);
     std::signal(SIGPIPE, SIG_IGN);
     sigset_t block{};
     sigaddset(&block, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &block, nullptr);
-    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     for (int fd = 3; fd < 1024; ++fd)
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     TestServiceRoot root("r\xff"); // a name that is not UTF-8 is still that folder
     root.writeScript(kScript);
-    ServiceManager hanging, patient;
+    const auto watch = pidfd ? ProcessRunner::ExitWatch::pidfd : ProcessRunner::ExitWatch::polling;
+    ServiceManager hanging(ServiceRoot::homeDirectory(), std::chrono::seconds(60), watch);
+    ServiceManager patient(ServiceRoot::homeDirectory(), std::chrono::seconds(60), watch);
     hanging.setStatusTimeLimit(std::chrono::milliseconds(300));
     patient.setStatusExitGrace(std::chrono::milliseconds(150));
     const QList<Case> all = cases();
@@ -127,6 +138,7 @@ void TestRunner::everyCaseAtOnce() {
                    });
             ++started;
         }
+        QCOMPARE(watchesAPidfd(), pidfd);
         QVERIFY(QTest::qWaitFor([&] { return done == started; }, 60000));
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(u"; ")));
         while (::waitpid(-1, nullptr, WNOHANG) > 0) // orphans; no run of ours is left
@@ -136,30 +148,52 @@ void TestRunner::everyCaseAtOnce() {
         [&] { return ::waitpid(-1, nullptr, WNOHANG) <= 0 && census() == before; }, 5000));
 }
 
-void TestRunner::missingScript() { // also: never completed inside run()
+void TestRunner::missingScript() {
     TestServiceRoot root;
     ServiceManager manager;
     root.writeScript("exit 0\n", false);
-    QCOMPARE(runOnce(manager, QStringLiteral("start")),
-             (CommandResult{QString(), ServiceTexts::scriptMissing, 127}));
+    std::optional<CommandResult> result;
+    manager.run(QStringLiteral("start"), [&](const CommandResult& r) { result = r; });
+    QVERIFY(!result); // never inside run()
+    QVERIFY(QTest::qWaitFor([&] { return result.has_value(); }, 30000));
+    QCOMPARE(*result, (CommandResult{QString(), ServiceTexts::scriptMissing, 127}));
 }
 
-void TestRunner::grandchildHoldingPipeDelaysOnlyItsOwnRun() {
-    TestServiceRoot slowRoot;
-    slowRoot.writeScript("echo started; ( exec sleep 600 ) & echo $! > \"$0.pid\"\n");
-    ServiceManager manager;
-    std::optional<CommandResult> slow;
-    launch(manager, QStringLiteral("start"), "", [&](const CommandResult& r) { slow = r; });
-    const auto pid = [&] { return slowRoot.readFile("scripts/korvan-service-control.sh.pid"); };
-    QVERIFY(QTest::qWaitFor([&] { return !pid().isEmpty(); }, 20000));
-    TestServiceRoot quickRoot; // the root is read afresh at each call
-    quickRoot.writeScript("echo quick\n");
-    QCOMPARE(runOnce(manager, QStringLiteral("status"))->output.toString(),
-             QStringLiteral("quick\n"));
-    QVERIFY(!slow); // its grandchild still holds the pipe
-    QCOMPARE(::kill(pid().trimmed().toInt(), SIGKILL), 0);
-    QVERIFY(QTest::qWaitFor([&] { return slow.has_value(); }, 20000));
-    QCOMPARE(*slow, (CommandResult{QStringLiteral("started\n"), QString(), 0}));
+void TestRunner::interruptAfterDelivery() { // the group's number may be a stranger's by now
+    TestServiceRoot root;                   // holds the number of the job that outlives the run
+    const char* script = "sleep 600 & echo $! >$KORVAN_APP_SUPPORT_DIR/job";
+    ProcessJob job{"/bin/bash", {"-c", script}, currentEnvironment()};
+    job.exitGrace = std::chrono::milliseconds(50); // the job holds the output open
+    ProcessRunner runner;
+    bool done = false;
+    runner.start(std::move(job), [&](const ProcessOutcome&) { done = true; });
+    QVERIFY(QTest::qWaitFor([&] { return done; }, 20000));
+    runner.interrupt(SIGINT);
+    const pid_t orphan = root.readFile("job").trimmed().toInt(); // ours, as its script is gone
+    QCOMPARE(::kill(orphan, SIGKILL), 0);
+    siginfo_t info{};
+    QCOMPARE(::waitid(P_PID, id_t(orphan), &info, WEXITED), 0);
+    QCOMPARE(info.si_status, SIGKILL); // not the runner's SIGTERM
+}
+
+void TestRunner::readErrorLosesTheStream_data() {
+    QTest::addColumn<bool>("decode");
+    QTest::newRow("text") << true;
+    QTest::newRow("bytes") << false;
+}
+
+void TestRunner::readErrorLosesTheStream() { // what was read before it is not the stream
+    QFETCH(bool, decode);
+    OutputSink sink;
+    sink.decode = decode;
+    int fds[2];
+    QCOMPARE(::pipe2(fds, O_CLOEXEC | O_NONBLOCK), 0);
+    QCOMPARE(::write(fds[1], "partial", 7), 7);
+    QCOMPARE(sink.readFrom(fds[0]), 7);
+    QCOMPARE(sink.readFrom(fds[1]), -2); // EBADF: a write end cannot be read
+    QCOMPARE(decode ? sink.takeText().bytes() : sink.takeBytes(), QByteArray());
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 QTEST_GUILESS_MAIN(TestRunner)
