@@ -71,6 +71,7 @@ private Q_SLOTS:
     void quitsOnSignal_data() {
         QTest::addColumn<int>("signal");
         QTest::newRow("Ctrl+C") << SIGINT;
+        QTest::newRow("a logout") << SIGTERM;
         QTest::newRow("a closed terminal") << SIGHUP;
     }
     void quitsOnSignal() { // as its quit item does: the event loop returns
@@ -79,10 +80,9 @@ private Q_SLOTS:
         launch.setProcessEnvironment(environment_);
         launch.start(path_, QStringList());
         QVERIFY(launch.waitForStarted()); // before, the mask below is the test's own
-        QFile status(u"/proc/%1/status"_s.arg(launch.processId()));
-        const auto caught = [&] { // SIGTERM's handler comes with the others
+        const auto caught = [&] {         // SIGTERM's handler comes with the others
+            QFile status(u"/proc/%1/status"_s.arg(launch.processId()));
             const QByteArray all = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
-            status.close();
             const QByteArray mask = all.mid(all.indexOf("SigCgt:") + 7, 17).trimmed();
             return (mask.toULongLong(nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
         };
