@@ -338,7 +338,14 @@ private:
     QTimer* limit_ = nullptr;
 };
 
-ProcessRunner::ProcessRunner(ExitWatch exitWatch) : exitWatch_(exitWatch) {}
+ProcessRunner::ProcessRunner(ExitWatch exitWatch) : exitWatch_(exitWatch) {
+    // An ignored SIGCHLD survives exec; with it the kernel reaps our children
+    // itself, their statuses are lost, and every failed run would pass for a
+    // success. A handler someone installed is left alone.
+    struct sigaction current {};
+    if (::sigaction(SIGCHLD, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+        std::signal(SIGCHLD, SIG_DFL);
+}
 
 ProcessRunner::~ProcessRunner() {
     // The runs go with our children; nothing may call back into us meanwhile.

@@ -14,6 +14,8 @@
 // the caller's working directory and standard input. An exited child is
 // reaped only when its run is delivered: until then its number, and so its
 // group's, cannot pass to another process, and afterwards we never signal it.
+// Creating a runner gives an ignored SIGCHLD its default action back, since
+// the kernel would otherwise reap the children before we learn their status.
 #pragma once
 
 #include "core/Utf8Text.h"

@@ -95,9 +95,10 @@ void TestRunner::everyCaseAtOnce_data() {
 
 void TestRunner::everyCaseAtOnce() {
     // Rounds of every case at once (KORVAN_SOAK_RUNS; `make soak`) in a parent that ignores
-    // SIGPIPE and blocks SIGUSR1; nothing, orphans included, stays behind.
+    // SIGPIPE and SIGCHLD and blocks SIGUSR1; nothing, orphans included, stays behind.
     QFETCH(ProcessRunner::ExitWatch, watch);
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGCHLD, SIG_IGN); // as a parent may leave it
     sigset_t block{};
     sigaddset(&block, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &block, nullptr);
