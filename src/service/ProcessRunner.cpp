@@ -276,8 +276,7 @@ private:
     void finishIfDone() {
         if (!exited_ || streamsOpen() || delivered_)
             return;
-        while (::waitpid(pid_, nullptr, WNOHANG) < 0 && errno == EINTR) {
-        }
+        ::waitpid(pid_, nullptr, WNOHANG); // the zombie kept since onExit
         reaped_ = true;
         ProcessOutcome outcome;
         if (ended_) {
