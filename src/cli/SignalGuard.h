@@ -1,15 +1,17 @@
-// SignalGuard: what korvanctl does on SIGINT or SIGTERM. Every run of the
-// given runner is ended with its process group (the script or installer and
-// what it started), the installer file goes with it, and the process exits
-// with 128 + the signal number.
+// SignalGuard: what korvanctl does on SIGINT, SIGTERM or SIGHUP. Every run of
+// the given runner is ended with its process group (the script or installer
+// and what it started), the installer file goes with it, and the process
+// exits with 128 + the signal number.
 //
 // Create one on the main thread once the runner exists, for the life of the
-// command. The handler only notes the signal; the work is done from the event
-// loop, or when the guard goes out of scope if no loop ran since.
+// command. The signals come through the platform's QuitSignals; the work is
+// done from the event loop, or when the guard goes out of scope if no loop
+// ran since.
 #pragma once
 
+#include "platform/QuitSignals.h"
+
 class ProcessRunner;
-class QSocketNotifier;
 
 namespace cli {
 
@@ -21,10 +23,8 @@ public:
     SignalGuard& operator=(const SignalGuard&) = delete;
 
 private:
-    [[noreturn]] void act(int signal);
-
     ProcessRunner& runner_;
-    QSocketNotifier* notifier_ = nullptr;
+    QuitSignals signals_;
 };
 
 } // namespace cli

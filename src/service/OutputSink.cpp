@@ -49,8 +49,12 @@ qsizetype OutputSink::readFrom(int fd) {
     do {
         got = ::read(fd, bytes_.room(0), size_t(bytes_.roomSize()));
     } while (got < 0 && errno == EINTR);
-    if (got < 0)
-        return errno == EAGAIN ? -1 : -2;
+    if (got < 0 && errno == EAGAIN)
+        return -1;
+    if (got < 0) {
+        failed_ = true;
+        return -2;
+    }
     if (got > 0 && onRead)
         onRead(QByteArrayView(bytes_.room(0), got));
     bytes_.commit(got, decode);
@@ -59,9 +63,9 @@ qsizetype OutputSink::readFrom(int fd) {
 }
 
 QByteArray OutputSink::takeBytes() {
-    return bytes_.takeBytes();
+    return failed_ ? QByteArray() : bytes_.takeBytes();
 }
 
 Utf8Text OutputSink::takeText() {
-    return bytes_.takeText().value_or(Utf8Text());
+    return failed_ ? Utf8Text() : bytes_.takeText().value_or(Utf8Text());
 }

@@ -23,7 +23,9 @@ public:
     std::function<void(QByteArrayView)> onRead;
 
     // One read: the byte count, 0 at end-of-file, -1 when nothing is there
-    // now, -2 on an error (taken as the end).
+    // now, -2 on an error other than EAGAIN and EINTR. An error is the end of
+    // the stream, and a stream that could not be read to its end is lost
+    // whole: both takes below give nothing, as for a text that is not UTF-8.
     qsizetype readFrom(int fd);
     QByteArray takeBytes();
     // The text, or the empty text when any sequence was invalid (a sequence
@@ -31,6 +33,7 @@ public:
     Utf8Text takeText();
 
 private:
+    bool failed_ = false;
     Utf8Text::Builder bytes_;
     qsizetype populated_ = 0; // bytes from the start known to be backed by memory
 };

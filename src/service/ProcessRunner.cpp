@@ -100,8 +100,6 @@ public:
         removeOwnedFile();
     }
 
-    pid_t pid() const { return pid_; }
-
     // Returns 0 or the errno-style reason the child could not be started.
     int launch() {
         UniqueFd writeEnds[2];
@@ -130,7 +128,8 @@ public:
             notifiers_[i] = new QSocketNotifier(pipes_[i].get(), QSocketNotifier::Read, this);
             connect(notifiers_[i], &QSocketNotifier::activated, this, [this, i] { onReadable(i); });
         }
-        pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
+        if (owner_->exitWatch_ == ExitWatch::pidfd)
+            pidfd_.reset(static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0)));
         if (pidfd_.get() >= 0) {
             exitNotifier_ = new QSocketNotifier(pidfd_.get(), QSocketNotifier::Read, this);
             connect(exitNotifier_, &QSocketNotifier::activated, this, [this] { onExit(); });
@@ -156,7 +155,8 @@ public:
         deliver(std::move(outcome));
     }
 
-    // A script's background jobs ignore SIGINT, so SIGTERM follows it.
+    // A script's background jobs ignore SIGINT, so SIGTERM follows it. Only
+    // for a run not yet delivered, whose child is not yet reaped.
     void interrupt(int signal) {
         if (pid_ > 0) {
             ::kill(-pid_, signal);
@@ -188,16 +188,20 @@ private:
         finishIfDone();
     }
 
+    // Notes the exit and leaves the child a zombie: it keeps its number, and
+    // its group's, from being given to anyone else until the run is delivered.
     void onExit() {
-        int raw = 0;
-        pid_t got;
+        siginfo_t info{};
+        int rc;
         do {
-            got = ::waitpid(pid_, &raw, WNOHANG);
-        } while (got < 0 && errno == EINTR);
-        if (got == 0)
+            rc = ::waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+        } while (rc < 0 && errno == EINTR);
+        if (rc == 0 && info.si_pid == 0)
             return; // not yet
-        reaped_ = true;
-        waitStatus_ = raw;
+        exited_ = true;
+        // CLD_EXITED carries the exit code; the others, the signal's number.
+        signalled_ = rc == 0 && info.si_code != CLD_EXITED;
+        exitStatus_ = rc == 0 ? info.si_status : 0;
         stopWatchingExit();
         if (limit_)
             limit_->stop();
@@ -220,10 +224,8 @@ private:
         ended_ = kind;
         if (limit_)
             limit_->stop();
-        if (!reaped_) {
-            ::kill(-pid_, SIGKILL);
-            ::kill(pid_, SIGKILL);
-        }
+        ::kill(-pid_, SIGKILL);
+        ::kill(pid_, SIGKILL); // in case it left its group
         closeStream(0);
         closeStream(1);
         finishIfDone();
@@ -254,16 +256,17 @@ private:
     }
 
     void finishIfDone() {
-        if (!reaped_ || streamsOpen() || delivered_)
+        if (!exited_ || streamsOpen() || delivered_)
             return;
+        ::waitpid(pid_, nullptr, WNOHANG); // the zombie kept since onExit
+        reaped_ = true;
         ProcessOutcome outcome;
         if (ended_) {
             outcome.kind = *ended_;
             outcome.status = SIGKILL;
         } else {
-            const bool signalled = WIFSIGNALED(waitStatus_);
-            outcome.kind = signalled ? Kind::signalled : Kind::exited;
-            outcome.status = signalled ? WTERMSIG(waitStatus_) : WEXITSTATUS(waitStatus_);
+            outcome.kind = signalled_ ? Kind::signalled : Kind::exited;
+            outcome.status = exitStatus_;
             if (job_.decodeText) {
                 outcome.outputText = sinks_[0].takeText();
                 outcome.errorText = sinks_[1].takeText();
@@ -301,9 +304,11 @@ private:
     ProcessJob job_;
     Completion completion_;
     pid_t pid_ = 0;
+    bool exited_ = false;
+    bool signalled_ = false;
+    int exitStatus_ = 0;
     bool reaped_ = false;
     bool delivered_ = false;
-    int waitStatus_ = 0;
     std::optional<Kind> ended_;
     UniqueFd pipes_[2];
     OutputSink sinks_[2];
@@ -314,7 +319,14 @@ private:
     QTimer* limit_ = nullptr;
 };
 
-ProcessRunner::ProcessRunner() = default;
+ProcessRunner::ProcessRunner(ExitWatch exitWatch) : exitWatch_(exitWatch) {
+    // An ignored SIGCHLD survives exec; with it the kernel reaps our children
+    // itself, their statuses are lost, and every failed run would pass for a
+    // success. A handler someone installed is left alone.
+    struct sigaction current {};
+    if (::sigaction(SIGCHLD, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+        std::signal(SIGCHLD, SIG_DFL);
+}
 
 ProcessRunner::~ProcessRunner() {
     // The runs go with our children; nothing may call back into us meanwhile.

@@ -11,7 +11,11 @@
 // Every descriptor it makes is close-on-exec, so concurrent runs never inherit
 // each other's pipes. The child leads a process group of its own and starts
 // with an empty signal mask and default dispositions, the given environment,
-// the caller's working directory and standard input.
+// the caller's working directory and standard input. An exited child is
+// reaped only when its run is delivered: until then its number, and so its
+// group's, cannot pass to another process, and afterwards we never signal it.
+// Creating a runner gives an ignored SIGCHLD its default action back, since
+// the kernel would otherwise reap the children before we learn their status.
 #pragma once
 
 #include "core/Utf8Text.h"
@@ -65,7 +69,11 @@ class ProcessRunner : public QObject {
 public:
     using Completion = std::function<void(ProcessOutcome)>;
 
-    ProcessRunner();
+    // How a child's exit is noticed: by watching a pidfd, or by looking every
+    // 20 ms (what a kernel without pidfds leaves, and what tests ask for).
+    enum class ExitWatch { pidfd, polling };
+
+    explicit ProcessRunner(ExitWatch exitWatch = ExitWatch::pidfd);
     ~ProcessRunner() override;
 
     // Starts the child and returns at once.
@@ -74,15 +82,16 @@ public:
     // Starts the child and runs a local event loop until it is done.
     ProcessOutcome runToEnd(ProcessJob job);
 
-    // For a command-line front end that got SIGINT or SIGTERM and exits next:
-    // sends `signal`, then SIGTERM and SIGCONT (in case the group was stopped)
-    // to every run's process group, removes their owned files and abandons
-    // the runs.
+    // For a command-line front end that got a signal and exits next: sends
+    // `signal`, then SIGTERM and SIGCONT (in case the group was stopped) to
+    // the process group of every run not yet delivered, removes their owned
+    // files and abandons the runs.
     void interrupt(int signal);
 
 private:
     class Run;
     friend class Run;
+    ExitWatch exitWatch_;
     std::vector<Run*> runs_; // each also a QObject child, so it dies with us
 };
 

@@ -35,9 +35,10 @@ CommandResult commandResult(const ProcessOutcome& outcome) {
 
 ServiceManager::ServiceManager() : ServiceManager(ServiceRoot::homeDirectory()) {}
 
-ServiceManager::ServiceManager(QByteArray home, std::chrono::milliseconds downloadTimeout)
+ServiceManager::ServiceManager(QByteArray home, std::chrono::milliseconds downloadTimeout,
+                               ProcessRunner::ExitWatch exitWatch)
     : home_(std::move(home)), downloadTimeout_(downloadTimeout),
-      runner_(std::make_unique<ProcessRunner>()) {}
+      runner_(std::make_unique<ProcessRunner>(exitWatch)) {}
 
 ServiceManager::~ServiceManager() = default;
 

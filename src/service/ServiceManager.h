@@ -15,6 +15,7 @@
 // running) and drops every completion still pending.
 #pragma once
 
+#include "ProcessRunner.h"
 #include "ServiceControl.h"
 #include "ServiceRoot.h"
 
@@ -24,15 +25,14 @@
 #include <functional>
 #include <memory>
 
-class ProcessRunner;
-
 class ServiceManager final : public ServiceControl {
 public:
     ServiceManager(); // home = the current user's home
     // For tests and tools. An installer download that receives nothing for
-    // `downloadTimeout` ends with the timeout text.
+    // `downloadTimeout` ends with the timeout text; `exitWatch` is the runner's.
     explicit ServiceManager(QByteArray home,
-                            std::chrono::milliseconds downloadTimeout = std::chrono::seconds(60));
+                            std::chrono::milliseconds downloadTimeout = std::chrono::seconds(60),
+                            ProcessRunner::ExitWatch exitWatch = ProcessRunner::ExitWatch::pidfd);
     ~ServiceManager() override;
     ServiceManager(const ServiceManager&) = delete;
     ServiceManager& operator=(const ServiceManager&) = delete;

@@ -1,9 +1,10 @@
 // korvan-controller spawned on scratch folders with no display: what it says
-// to a wrong word or a missing display, and that the pair code of a link
-// leaves the process list.
+// to a wrong word or a missing display, that the pair code of a link leaves
+// the process list, and how a signal ends it.
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 
@@ -65,6 +66,31 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(processList(), "clean"_ba, 20000);
         launch.terminate();
         QVERIFY(launch.waitForFinished(20000));
+    }
+
+    void quitsOnSignal_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl+C") << SIGINT;
+        QTest::newRow("a logout") << SIGTERM;
+        QTest::newRow("a closed terminal") << SIGHUP;
+    }
+    void quitsOnSignal() { // as its quit item does: the event loop returns
+        QFETCH(int, signal);
+        QProcess launch;
+        launch.setProcessEnvironment(environment_);
+        launch.start(path_, QStringList());
+        QVERIFY(launch.waitForStarted()); // before, the mask below is the test's own
+        const auto caught = [&] {         // SIGTERM's handler comes with the others
+            QFile status(u"/proc/%1/status"_s.arg(launch.processId()));
+            const QByteArray all = status.open(QIODevice::ReadOnly) ? status.readAll() : "";
+            const QByteArray mask = all.mid(all.indexOf("SigCgt:") + 7, 17).trimmed();
+            return (mask.toULongLong(nullptr, 16) >> (SIGTERM - 1) & 1) != 0;
+        };
+        QVERIFY(QTest::qWaitFor(caught, 20000));
+        ::kill(pid_t(launch.processId()), signal);
+        QVERIFY(launch.waitForFinished(20000));
+        QCOMPARE(launch.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(launch.exitCode(), 0);
     }
 };
 

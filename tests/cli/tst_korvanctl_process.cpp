@@ -14,11 +14,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<QByteArray>("out");
         QTest::newRow("signals end jobs that ignore SIGINT too")
-            << QByteArray("script '/bin/sleep 600 & echo $! >\"$0.bg\"; wait'; for s in INT TERM; "
-                          "do rm -f $S.bg; k start & until [ -s $S.bg ]; do sleep 0.01; done\n"
+            << QByteArray("script '/bin/sleep 600 & echo $! >\"$0.bg\"; wait'\n"
+                          "for s in INT TERM HUP; do rm -f $S.bg; k start & until [ -s $S.bg ]; "
+                          "do sleep 0.01; done\n"
                           "kill -$s $!; wait $! || echo $?; bg=/proc/$(cat $S.bg)/stat\n"
                           "while grep -qsv ') Z' $bg; do sleep 0.01; done; done")
-            << QByteArray("130\n143\n");
+            << QByteArray("130\n143\n129\n");
         // Seen before the script goes on, or it was held back.
         QTest::newRow("output as it happens")
             << QByteArray("script 'echo first; until [ -e \"$0.go\" ]; do sleep 0.01; done; echo "
