@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets. Every target sets the machine up first.
-.PHONY: setup build release test test-dev test-e2e test-package test-rules screenshots test-asan demo install uninstall package bench fuzz soak format clean
+.PHONY: setup build release test test-dev test-e2e test-package test-rules screenshots test-asan demo install uninstall package bench fuzz soak format format-check lint clean
 
 setup:
 	@bash scripts/bootstrap
@@ -83,6 +83,16 @@ soak: build
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+# Fails when `make format` would change a tracked C++ file.
+format-check: setup
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
+# clang-tidy (.clang-tidy) over src/ with the dev preset's compile commands;
+# the configure step alone writes them, no build is needed. Any finding fails.
+lint: setup
+	cmake --preset dev >/dev/null
+	bash scripts/lint
 
 clean:
 	rm -rf build

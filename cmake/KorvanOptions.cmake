@@ -1,7 +1,7 @@
 # Compiler warnings and sanitizers shared by every target of the project.
 add_library(korvan_options INTERFACE)
 target_compile_options(korvan_options INTERFACE
-    -Wall -Wextra -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual)
+    -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual)
 if(KORVAN_WERROR)
     target_compile_options(korvan_options INTERFACE -Werror)
 endif()

@@ -2,6 +2,7 @@
 
 #include "KorvanConfig.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -43,10 +44,7 @@ constexpr std::array<std::string_view, 3> kWithEquals = {"style=", "stylesheet="
 
 template <std::size_t N>
 bool isOneOf(std::string_view word, const std::array<std::string_view, N>& names) {
-    for (const std::string_view name : names)
-        if (word == name)
-            return true;
-    return false;
+    return std::ranges::find(names, word) != names.end();
 }
 
 Reading usageError(const std::string& what) {
@@ -78,9 +76,9 @@ Reading read(int argc, const char* const* argv) {
         // Qt reads "--platform" as "-platform".
         std::string_view name = word.substr(word.starts_with("--") ? 2 : 1);
         const std::size_t equals = name.find('=');
-        if (equals != std::string_view::npos && isOneOf(name.substr(0, equals + 1), kWithEquals)) {
-            reading.qtArguments.push_back(i);
-        } else if (isOneOf(name, kFlags)) {
+        if ((equals != std::string_view::npos &&
+             isOneOf(name.substr(0, equals + 1), kWithEquals)) ||
+            isOneOf(name, kFlags)) {
             reading.qtArguments.push_back(i);
         } else if (isOneOf(name, kTakesValue)) {
             if (i + 1 >= argc)

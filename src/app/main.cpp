@@ -132,5 +132,5 @@ int main(int argc, char** argv) {
     QObject::connect(
         &instance, &SingleInstance::argumentsReceived, &delegate,
         [&delegate](const QStringList& received) { delegate.openURLs(urlsOf(received)); });
-    return app.exec();
+    return QApplication::exec();
 }

@@ -14,6 +14,8 @@ namespace {
 
 // One sequence after another. Runs of ASCII are taken eight bytes at a time,
 // since reports and installer output are mostly ASCII.
+// Its branches are the table of well-formed sequences, read top to bottom.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 bool scalarWellFormed(const unsigned char* p, const unsigned char* end) {
     while (p < end) {
         if (end - p >= 8) {

@@ -19,7 +19,7 @@ const QString kEntryName = QStringLiteral("korvan-controller.desktop");
 
 QString configHome() {
     // The XDG rules ignore a relative value; so do we.
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
         return xdg;
     return QDir::homePath() + QStringLiteral("/.config");
@@ -36,7 +36,7 @@ QString systemEntryPath() {
     if (dirs.isEmpty())
         dirs = QStringLiteral("/etc/xdg");
     for (const QString& dir : dirs.split(u':', Qt::SkipEmptyParts)) {
-        const QString path = dir + QStringLiteral("/autostart/") + kEntryName;
+        QString path = dir + QStringLiteral("/autostart/") + kEntryName;
         if (QDir::isAbsolutePath(dir) && QFileInfo::exists(path))
             return path;
     }

@@ -161,7 +161,7 @@ int writeInstaller(const QByteArray& finalName, const QByteArray& body) {
         return errno;
     int rc = 0;
     const char* data = body.constData();
-    size_t left = static_cast<size_t>(body.size());
+    auto left = static_cast<size_t>(body.size());
     while (left > 0) {
         const ssize_t written = ::write(fd, data, left);
         if (written < 0) {
@@ -187,7 +187,7 @@ int writeInstaller(const QByteArray& finalName, const QByteArray& body) {
 
 // Everything from the file write to the result; the run is followed by the
 // runner's event loop, which also removes the file however the run ends.
-void install(ProcessRunner& runner, std::shared_ptr<Call> call, const QByteArray& body) {
+void install(ProcessRunner& runner, const std::shared_ptr<Call>& call, const QByteArray& body) {
     const QString name =
         kFilePrefix + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + kFileSuffix;
     const QByteArray path = call->directory + '/' + name.toUtf8();

@@ -17,11 +17,11 @@ void prefault(char* data, qsizetype size, qsizetype used, qsizetype& populated) 
     constexpr qsizetype window = 2 * 1024 * 1024;
     if (size < window || used + window / 2 < populated)
         return;
-    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-    const uintptr_t base = reinterpret_cast<uintptr_t>(data);
+    const auto page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    const auto base = reinterpret_cast<uintptr_t>(data);
     const uintptr_t from = (base + uintptr_t(std::max(populated, used)) + page - 1) & ~(page - 1);
     const uintptr_t to = (base + uintptr_t(std::min(size, used + window))) & ~(page - 1);
-    if (to > from && ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) == 0)
+    if (to > from && ::madvise(data + (from - base), to - from, MADV_POPULATE_WRITE) == 0)
         populated = qsizetype(to - base);
     else
         populated = used + window; // not supported here: do not ask again for this window

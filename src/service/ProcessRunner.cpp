@@ -18,7 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+// POSIX leaves declaring environ to the program; glibc declares it only
+// under _GNU_SOURCE.
+extern char** environ; // NOLINT(readability-redundant-declaration)
 
 namespace {
 

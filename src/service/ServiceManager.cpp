@@ -88,9 +88,10 @@ void ServiceManager::run(const QString& command,
     } else {
         job.onOutput = forward_;
     }
-    runner_->start(std::move(job), [completion = std::move(completion)](ProcessOutcome outcome) {
-        completion(commandResult(outcome));
-    });
+    runner_->start(std::move(job),
+                   [completion = std::move(completion)](const ProcessOutcome& outcome) {
+                       completion(commandResult(outcome));
+                   });
 }
 
 void ServiceManager::status(std::function<void(const ServiceSnapshot&)> completion) {
