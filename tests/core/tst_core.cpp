@@ -15,26 +15,10 @@ using Texts = QStringList;
 
 namespace {
 
-ServiceSnapshot snapshot(const QString& fields) {
-    const Texts f = fields.split(u' ');
+// "desired bridge agent hub", no memory.
+ServiceSnapshot snapshot(const char* fields) {
+    const Texts f = QString::fromLatin1(fields).split(u' ');
     return {f[0], f[1], f[2], f[3], 0, 0};
-}
-
-// The state line, then which of the bridge, agent and hub lines read as up
-// (1), down (0) or neither (-), the commands that can be chosen, and the icon.
-QString shown(const Presentation& p) {
-    QString up;
-    for (const auto& [line, prefix, on, off] :
-         {std::tuple{p.bridgeLine, bridgePrefix, running, stopped},
-          std::tuple{p.agentLine, agentPrefix, running, stopped},
-          std::tuple{p.hubLine, hubPrefix, hubLinked, hubNotConnected}})
-        up += line == prefix + on ? u'1' : line == prefix + off ? u'0' : u'-';
-    const Texts symbols{StatusSymbol::active, StatusSymbol::stopped, StatusSymbol::failed};
-    const QString can = QString::number(p.canStart * 100 + p.canStop * 10 + p.canRestart);
-    return Texts{p.stateLine, up, can.rightJustified(3, u'0'),
-                 u"active stopped failed"_s.split(u' ').value(symbols.indexOf(p.symbol), p.symbol),
-                 u"grey yellow green red"_s.split(u' ').at(int(p.tint))}
-        .join(u' ');
 }
 
 } // namespace
@@ -83,31 +67,81 @@ private Q_SLOTS:
         QTEST(constants.join(u'|'), "words");
     }
 
+    // The information lines and the commands that can be chosen.
     void presentation_data() {
         QTest::addColumn<Presentation>("presentation");
-        QTest::addColumn<QString>("expected");
-        const auto row = [](const char* name, const Presentation& p, const QString& state,
-                            const char* rest) {
-            QTest::newRow(name) << p << state + u' ' + QLatin1StringView(rest);
-        };
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("bridge");
+        QTest::addColumn<QString>("agent");
+        QTest::addColumn<QString>("hub");
+        QTest::addColumn<bool>("canStart");
+        QTest::addColumn<bool>("canStop");
+        QTest::addColumn<bool>("canRestart");
+        const QString bridgeUp = bridgePrefix + running, bridgeDown = bridgePrefix + stopped;
+        const QString agentUp = agentPrefix + running, agentDown = agentPrefix + stopped;
+        const QString hubUp = hubPrefix + hubLinked, hubDown = hubPrefix + hubNotConnected;
         const auto of = [](const char* fields, bool busy = false) {
-            return Presentation::of(snapshot(QString::fromLatin1(fields)), busy);
+            return Presentation::of(snapshot(fields), busy);
         };
-        row("unpaired", Presentation::unpaired(), stateWaitingForPairing, "--0 000 stopped grey");
-        row("linked", of("enabled online online online"), stateLinked, "111 011 active green");
-        row("busy", of("enabled online online online", true), stateSwitching,
-            "111 000 active yellow");
-        row("disabled", of("disabled stopped x online"), stateStopped, "001 101 stopped grey");
-        row("disabled, agent up", of("disabled x online x"), stateStopped, "010 111 stopped grey");
-        row("disabled, bridge up", of("disabled online x x"), stateStopped, "100 111 stopped grey");
-        row("connecting", of("enabled stopped online offline"), stateConnecting,
-            "010 111 active yellow");
-        row("other case, blank", of("enabled Online online\t ONLINE"), stateFailed,
-            "000 111 failed red");
+        QTest::newRow("unpaired") << Presentation::unpaired() << stateWaitingForPairing
+                                  << bridgeNotInstalled << agentNotInstalled << hubDown << false
+                                  << false << false;
+        QTest::newRow("linked") << of("enabled online online online") << stateLinked << bridgeUp
+                                << agentUp << hubUp << false << true << true;
+        QTest::newRow("busy") << of("enabled online online online", true) << stateSwitching
+                              << bridgeUp << agentUp << hubUp << false << false << false;
+        QTest::newRow("disabled") << of("disabled stopped x online") << stateStopped << bridgeDown
+                                  << agentDown << hubUp << true << false << true;
+        QTest::newRow("disabled, agent up")
+            << of("disabled x online x") << stateStopped << bridgeDown << agentUp << hubDown << true
+            << true << true;
+        QTest::newRow("disabled, bridge up")
+            << of("disabled online x x") << stateStopped << bridgeUp << agentDown << hubDown << true
+            << true << true;
+        QTest::newRow("connecting") << of("enabled stopped online offline") << stateConnecting
+                                    << bridgeDown << agentUp << hubDown << true << true << true;
+        QTest::newRow("other case, blank")
+            << of("enabled Online online\t ONLINE") << stateFailed << bridgeDown << agentDown
+            << hubDown << true << true << true;
     }
     void presentation() {
         QFETCH(Presentation, presentation);
-        QTEST(shown(presentation), "expected");
+        QTEST(presentation.stateLine, "state");
+        QTEST(presentation.bridgeLine, "bridge");
+        QTEST(presentation.agentLine, "agent");
+        QTEST(presentation.hubLine, "hub");
+        QTEST(presentation.canStart, "canStart");
+        QTEST(presentation.canStop, "canStop");
+        QTEST(presentation.canRestart, "canRestart");
+    }
+
+    // The tinted icon of each displayed state.
+    void icon_data() {
+        QTest::addColumn<Presentation>("presentation");
+        QTest::addColumn<QString>("symbol");
+        QTest::addColumn<SymbolTint>("tint");
+        const QString power = u"power.circle"_s;
+        const QString antenna = u"antenna.radiowaves.left.and.right.circle.fill"_s;
+        const auto of = [](const char* fields, bool busy = false) {
+            return Presentation::of(snapshot(fields), busy);
+        };
+        QTest::newRow("stopped") << of("disabled stopped stopped offline") << power
+                                 << SymbolTint::grey;
+        QTest::newRow("switching")
+            << of("enabled online online online", true) << antenna << SymbolTint::yellow;
+        QTest::newRow("linked") << of("enabled online online online") << antenna
+                                << SymbolTint::green;
+        QTest::newRow("connecting")
+            << of("enabled stopped online offline") << antenna << SymbolTint::yellow;
+        QTest::newRow("failed") << of("enabled stopped stopped offline")
+                                << u"exclamationmark.circle.fill"_s << SymbolTint::red;
+        QTest::newRow("checking") << Presentation::checking() << antenna << SymbolTint::yellow;
+        QTest::newRow("unpaired") << Presentation::unpaired() << power << SymbolTint::grey;
+    }
+    void icon() {
+        QFETCH(Presentation, presentation);
+        QTEST(presentation.symbol, "symbol");
+        QTEST(presentation.tint, "tint");
     }
 
     void memory() { // bridge and agent kilobytes, and the megabytes shown (none: the zero line)
@@ -126,26 +160,30 @@ private Q_SLOTS:
     void links_data() {
         QTest::addColumn<QString>("link");
         QTest::addColumn<bool>("isKorvan");
-        QTest::addColumn<QString>("fields"); // hub|code
-        QTest::newRow("both") << "korvan://p?hub=https://h&code=ab-cd" << true << "https://h|AB-CD";
-        QTest::newRow("upper-case scheme, no host") << "KorVan:?code=x" << true << "H|X";
-        QTest::newRow("empty, or no value") << "korvan://p?hub=&code" << true << "H|C";
+        QTest::addColumn<QString>("hub");
+        QTest::addColumn<QString>("code");
+        QTest::newRow("both") << "korvan://p?hub=https://h&code=ab-cd" << true << u"https://h"_s
+                              << u"AB-CD"_s;
+        QTest::newRow("upper-case scheme, no host") << "KorVan:?code=x" << true << u"H"_s << u"X"_s;
+        QTest::newRow("empty, or no value") << "korvan://p?hub=&code" << true << u"H"_s << u"C"_s;
         QTest::newRow("percent-encoding, plus and blanks kept")
             << "korvan://p?hub=%20http%3A%2F%2Fh%2Fa%20b&code=%E9%85%8D+1" << true
-            << " http://h/a b|配+1";
-        QTest::newRow("names are exact") << "korvan://p?HUB=a&Code=b&hubx=c" << true << "H|C";
+            << u" http://h/a b"_s << u"配+1"_s;
+        QTest::newRow("names are exact")
+            << "korvan://p?HUB=a&Code=b&hubx=c" << true << u"H"_s << u"C"_s;
         QTest::newRow("last value wins, not an empty one")
-            << "korvan://p?code=a&code=b&code=" << true << "H|B";
+            << "korvan://p?code=a&code=b&code=" << true << u"H"_s << u"B"_s;
         QTest::newRow("not UTF-8; byte-order mark dropped")
-            << "korvan://p?code=%FF&hub=%EF%BB%BFh" << true << "h|C";
-        QTest::newRow("unreadable") << "korvan://[bad?code=x" << true << "H|C";
-        QTest::newRow("korvan-like scheme") << "korvanx://p" << false << "H|C";
+            << "korvan://p?code=%FF&hub=%EF%BB%BFh" << true << u"h"_s << u"C"_s;
+        QTest::newRow("unreadable") << "korvan://[bad?code=x" << true << u"H"_s << u"C"_s;
+        QTest::newRow("korvan-like scheme") << "korvanx://p" << false << u"H"_s << u"C"_s;
     }
     void links() {
         QFETCH(QString, link);
         QTEST(PairingLink::isKorvanLink(QUrl(link)), "isKorvan");
         const PairingFields fields = PairingLink::prefill({u"H"_s, u"C"_s}, QUrl(link));
-        QTEST(QString(fields.hub + u'|' + fields.code), "fields");
+        QTEST(fields.hub, "hub");
+        QTEST(fields.code, "code");
     }
 
     void alertExcerpt_data() {

@@ -46,7 +46,8 @@ class EnrollmentTest : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(QDir().mkpath(tmp_) && server_.listen());
+        QVERIFY(QDir().mkpath(tmp_));
+        QVERIFY(server_.listen());
         ::umask(0); // the installer's mode must not depend on it
         for (const char* name : {"KORVAN_PAIR_CODE", "KORVAN_INSTALL_CONTROLLER", "KORVAN_HUB_URL"})
             qputenv(name, "stale");
@@ -169,7 +170,8 @@ private Q_SLOTS:
         auto events = start(server_.baseURL());
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(root_.filePath(u"up"_qs)); }, 20000));
         manager_.reset();
-        QVERIFY(QDir(tmp_).isEmpty() && QFile(gate).open(QIODevice::WriteOnly));
+        QVERIFY(QDir(tmp_).isEmpty());
+        QVERIFY(QFile(gate).open(QIODevice::WriteOnly));
         QVERIFY(QTest::qWaitFor([&] { return QFile::exists(root_.filePath(u"ran"_qs)); }, 20000));
         QCoreApplication::processEvents();
         QCOMPARE(events->size(), 2);
