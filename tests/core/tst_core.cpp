@@ -1,7 +1,5 @@
-// Shared rules, one table each, and the one table pinning the user-visible words.
-#include "app/AppTexts.h"
+// Shared rules, one table each, in the words the user sees.
 #include "core/PairingLink.h"
-#include "core/PairingTexts.h"
 #include "core/Presentation.h"
 #include "core/StatusText.h"
 #include "core/TextRules.h"
@@ -26,47 +24,6 @@ ServiceSnapshot snapshot(const char* fields) {
 class CoreTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void wording_data() {
-        QTest::addColumn<Texts>("constants");
-        QTest::addColumn<QString>("words"); // joined by "|"
-        using namespace AppTexts;
-        QTest::newRow("menu")
-            << Texts{productName,      startTitle,     stopTitle,    restartTitle,
-                     openMobileTitle,  openLocalTitle, pairingTitle, loginItemTitle,
-                     stopAndQuitTitle, quitTitle,      errorMessage, errorButton,
-                     controllerName,   localConsoleURL}
-            << u"Korvan Remote|启动 Korvan Remote|停止并释放内存|重新启动|打开 Korvan 移动端|"
-               u"打开本地控制台|连接账号与 Mac...|登录 Mac 时启动控制器|停止服务并退出|"
-               u"退出控制器|Korvan 无法完成操作|知道了|Korvan Controller|http://127.0.0.1:8796"_s;
-        QTest::newRow("lines")
-            << Texts{stateStopped, stateSwitching,  stateLinked, stateConnecting,   stateFailed,
-                     bridgePrefix, agentPrefix,     hubPrefix,   running,           stopped,
-                     hubLinked,    hubNotConnected, memoryZero,  memoryAboutPrefix, memorySuffix}
-            << u"状态: 已停止|状态: 正在切换...|状态: 已联动|状态: 正在连接|状态: 启动失败|"
-               u"Bridge: |Agent: |云端: |运行中|已停止|已联动|未连接|当前占用: 0 MB|"
-               u"当前占用: 约 | MB"_s;
-        QTest::newRow("lines before a report, or a pairing")
-            << Texts{stateChecking,      bridgeChecking,    agentChecking,
-                     hubChecking,        memoryUnknown,     stateWaitingForPairing,
-                     bridgeNotInstalled, agentNotInstalled, hubNotConnectedLine}
-            << u"正在检查状态...|Bridge: 检查中|Agent: 检查中|云端: 检查中|当前占用: --|"
-               u"状态: 等待配对|Bridge: 尚未安装|Agent: 尚未安装|云端: 未连接"_s;
-        using namespace PairingTexts;
-        QTest::newRow("pairing")
-            << Texts{windowTitle,   title,  subtitle,      hubCaption, codeCaption, codePlaceholder,
-                     connectButton, prompt, alreadyPaired, emptyCode,  success,     genericFailure}
-            << u"Korvan Controller|连接 Korvan|把这台 Mac 与当前 Korvan 账号一对一绑定。|"
-               u"Korvan 地址|一次性配对码|ABCD-EFGH-IJKL|连接这台 Mac|"
-               u"输入移动端生成的一次性配对码。|"
-               u"这台 Mac 已经配对。只有管理员解除旧绑定后，新的配对码才会生效。|"
-               u"请先输入一次性配对码。|配对成功，Korvan Remote 正在启动。|"
-               u"配对失败，请确认配对码仍然有效。"_s;
-    }
-    void wording() {
-        QFETCH(Texts, constants);
-        QTEST(constants.join(u'|'), "words");
-    }
-
     // The information lines and the commands that can be chosen.
     void presentation_data() {
         QTest::addColumn<Presentation>("presentation");
@@ -77,32 +34,33 @@ private Q_SLOTS:
         QTest::addColumn<bool>("canStart");
         QTest::addColumn<bool>("canStop");
         QTest::addColumn<bool>("canRestart");
-        const QString bridgeUp = bridgePrefix + running, bridgeDown = bridgePrefix + stopped;
-        const QString agentUp = agentPrefix + running, agentDown = agentPrefix + stopped;
-        const QString hubUp = hubPrefix + hubLinked, hubDown = hubPrefix + hubNotConnected;
+        const QString bridgeUp = u"Bridge: 运行中"_s, bridgeDown = u"Bridge: 已停止"_s;
+        const QString agentUp = u"Agent: 运行中"_s, agentDown = u"Agent: 已停止"_s;
+        const QString hubUp = u"云端: 已联动"_s, hubDown = u"云端: 未连接"_s;
+        const QString stoppedState = u"状态: 已停止"_s;
         const auto of = [](const char* fields, bool busy = false) {
             return Presentation::of(snapshot(fields), busy);
         };
-        QTest::newRow("unpaired") << Presentation::unpaired() << stateWaitingForPairing
-                                  << bridgeNotInstalled << agentNotInstalled << hubDown << false
-                                  << false << false;
-        QTest::newRow("linked") << of("enabled online online online") << stateLinked << bridgeUp
-                                << agentUp << hubUp << false << true << true;
-        QTest::newRow("busy") << of("enabled online online online", true) << stateSwitching
+        QTest::newRow("unpaired") << Presentation::unpaired() << u"状态: 等待配对"_s
+                                  << u"Bridge: 尚未安装"_s << u"Agent: 尚未安装"_s << hubDown
+                                  << false << false << false;
+        QTest::newRow("linked") << of("enabled online online online") << u"状态: 已联动"_s
+                                << bridgeUp << agentUp << hubUp << false << true << true;
+        QTest::newRow("busy") << of("enabled online online online", true) << u"状态: 正在切换..."_s
                               << bridgeUp << agentUp << hubUp << false << false << false;
-        QTest::newRow("disabled") << of("disabled stopped x online") << stateStopped << bridgeDown
+        QTest::newRow("disabled") << of("disabled stopped x online") << stoppedState << bridgeDown
                                   << agentDown << hubUp << true << false << true;
         QTest::newRow("disabled, agent up")
-            << of("disabled x online x") << stateStopped << bridgeDown << agentUp << hubDown << true
+            << of("disabled x online x") << stoppedState << bridgeDown << agentUp << hubDown << true
             << true << true;
         QTest::newRow("disabled, bridge up")
-            << of("disabled online x x") << stateStopped << bridgeUp << agentDown << hubDown << true
+            << of("disabled online x x") << stoppedState << bridgeUp << agentDown << hubDown << true
             << true << true;
-        QTest::newRow("connecting") << of("enabled stopped online offline") << stateConnecting
+        QTest::newRow("connecting") << of("enabled stopped online offline") << u"状态: 正在连接"_s
                                     << bridgeDown << agentUp << hubDown << true << true << true;
         QTest::newRow("other case, blank")
-            << of("enabled Online online\t ONLINE") << stateFailed << bridgeDown << agentDown
-            << hubDown << true << true << true;
+            << of("enabled Online online\t ONLINE") << u"状态: 启动失败"_s << bridgeDown
+            << agentDown << hubDown << true << true << true;
     }
     void presentation() {
         QFETCH(Presentation, presentation);
@@ -144,16 +102,25 @@ private Q_SLOTS:
         QTEST(presentation.tint, "tint");
     }
 
-    void memory() { // bridge and agent kilobytes, and the megabytes shown (none: the zero line)
+    // Bridge and agent kilobytes added up, in megabytes rounded half away from zero.
+    void memory_data() {
+        QTest::addColumn<qint64>("bridge");
+        QTest::addColumn<qint64>("agent");
+        QTest::addColumn<QString>("line");
         constexpr qint64 max = std::numeric_limits<qint64>::max();
-        for (const auto& [bridge, agent, megabytes] :
-             {std::tuple{qint64(256), qint64(256), u"1"_s},
-              {qint64(-512), qint64(0), QString()},
-              {max, max, u"18014398509481984"_s},
-              {max, std::numeric_limits<qint64>::min(), QString()}})
-            QCOMPARE(memoryLine(bridge, agent), megabytes.isEmpty()
-                                                    ? memoryZero
-                                                    : memoryAboutPrefix + megabytes + memorySuffix);
+        const QString zero = u"当前占用: 0 MB"_s;
+        QTest::newRow("half a megabyte") << qint64(256) << qint64(256) << u"当前占用: 约 1 MB"_s;
+        QTest::newRow("just under half") << qint64(511) << qint64(0) << zero;
+        QTest::newRow("negative") << qint64(-512) << qint64(0) << zero;
+        QTest::newRow("past the 64-bit range")
+            << max << max << u"当前占用: 约 18014398509481984 MB"_s;
+        QTest::newRow("both ends of the range")
+            << max << std::numeric_limits<qint64>::min() << zero;
+    }
+    void memory() {
+        QFETCH(qint64, bridge);
+        QFETCH(qint64, agent);
+        QTEST(memoryLine(bridge, agent), "line");
     }
 
     // The fields start as "H" and "C"; a link fills what it carries.
