@@ -25,29 +25,16 @@ const ServiceSnapshot kLinked{u"enabled"_s, u"online"_s, u"online"_s, u"online"_
 const ServiceSnapshot kFailed{u"enabled"_s, u"stopped"_s, u"stopped"_s, u"offline"_s, 0, 0};
 const ServiceSnapshot kConnecting{u"enabled"_s, {}, u"online"_s, {}, 0, 0};
 const ServiceSnapshot kDisabled{u"disabled"_s, u"stopped"_s, u"stopped"_s, u"offline"_s, 0, 0};
-enum Row {
-    kStart = 7,
-    kStop,
-    kRestart,
-    kMobile = 11,
-    kLocal,
-    kPairing,
-    kLogin,
-    kStopAndQuit = 16,
-    kQuit
-};
+enum Row { kStart = 7, kStop, kRestart, kMobile = 11, kLogin = 14, kStopAndQuit = 16, kQuit };
 
-// One thing the user or the services do; `completeCall` finishes the pending call at `call`, and
-// the n-th completion reports n MB.
+// One thing the user or the services do: a menu item chosen, or the pending call at an index
+// completed (the n-th completion reports n MB).
 struct Step {
-    enum Kind { tick, restart, stopAndQuit, quit, pair, commandsFail, dismiss, completeCall } kind;
-    int call = 0;
-    Step(Kind k = tick, int c = 0) : kind(k), call(c) {}
+    enum Kind { tick, pair, commandsFail, dismiss, menuItem, completion } kind;
+    int index = 0;
+    Step(Kind k = tick, int i = 0) : kind(k), index(i) {}
 };
 using Steps = QList<Step>;
-Step complete(int call) {
-    return {Step::completeCall, call};
-}
 
 QLineEdit* pairingCodeField() {
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -57,15 +44,6 @@ QLineEdit* pairingCodeField() {
 }
 
 } // namespace
-
-// What a failed comparison of two presentations prints.
-char* toString(const Presentation& p) {
-    return QTest::toString(Texts{p.stateLine, p.bridgeLine, p.agentLine, p.hubLine, p.memoryLine,
-                                 QString::number(p.canStart), QString::number(p.canStop),
-                                 QString::number(p.canRestart), p.symbol,
-                                 QString::number(int(p.tint))}
-                               .join(u", "));
-}
 
 class AppDelegateTest : public QObject {
     Q_OBJECT
@@ -126,10 +104,7 @@ private Q_SLOTS:
         terminations_ = 0;
         logFd_ = STDERR_FILENO;
     }
-    void cleanup() {
-        d_.reset();
-        QCOMPARE(tray_.menu, nullptr);
-    }
+    void cleanup() { QVERIFY((d_.reset(), tray_.menu == nullptr)); }
 
     void unpairedStartThenPairing() {
         QSettings().clear();
@@ -137,8 +112,8 @@ private Q_SLOTS:
         launch(false, kFailed);
         for (int row = 0; row <= 5; ++row) // the title and the information lines
             QVERIFY2(!item(row)->isEnabled(), qPrintable(item(row)->text()));
-        for (int row : {kMobile, kLocal, kPairing, kLogin, kStopAndQuit, kQuit})
-            QVERIFY2(item(row)->isEnabled(), qPrintable(item(row)->text()));
+        for (QAction* a : tray_.menu->actions().sliced(kMobile)) // the items below the commands
+            QVERIFY2(a->isSeparator() || a->isEnabled(), qPrintable(a->text()));
         QCOMPARE(shown(), Presentation::unpaired());
         QVERIFY(tray_.shown);
         QVERIFY(pairingCodeField());
@@ -278,19 +253,23 @@ private Q_SLOTS:
         QTest::addColumn<int>("shown"); // the completion whose report the menu shows
         QTest::addColumn<int>("quits");
         using enum Step::Kind;
+        const auto choose = [](Row row) { return Step{menuItem, row}; };
+        const auto complete = [](int call) { return Step{completion, call}; };
         const QString status = u"status"_s, start = u"start"_s;
         QTest::newRow("ticks wait for the run")
             << true << Steps{tick, tick, complete(0), complete(0), complete(0), tick}
             << Texts{status, start, status, status} << 3 << 0;
         QTest::newRow("ticks under an alert; a quit leaves no follow-up")
-            << true
-            << Steps{complete(0), commandsFail, complete(0), tick, complete(0), quit, dismiss}
+            << true << Steps{complete(0), commandsFail,  complete(0), tick,
+                             complete(0), choose(kQuit), dismiss}
             << Texts{status, start, status} << 3 << 1;
         QTest::newRow("a late report is dropped, the next one starts")
-            << true << Steps{restart, complete(1), complete(1), complete(0), tick, complete(0)}
+            << true
+            << Steps{choose(kRestart), complete(1), complete(1), complete(0), tick, complete(0)}
             << Texts{status, u"restart"_s, status, status, start} << 4 << 0;
         QTest::newRow("pairing beside a hung follow-up, which still quits")
-            << false << Steps{stopAndQuit, complete(0), pair, complete(1), complete(1), complete(0)}
+            << false
+            << Steps{choose(kStopAndQuit), complete(0), pair, complete(1), complete(1), complete(0)}
             << Texts{u"stop"_s, status, status} << 3 << 1;
     }
     void hungStatus() {
@@ -302,8 +281,11 @@ private Q_SLOTS:
         for (const Step& step : steps) {
             services_.report.agentMemoryKB = (completions + 1) * 1024;
             switch (step.kind) {
-            case Step::completeCall:
-                completions += services_.completeNext(step.call);
+            case Step::completion:
+                completions += services_.completeNext(step.index);
+                break;
+            case Step::menuItem:
+                trigger(step.index);
                 break;
             case Step::tick:
                 fire(5000, true);
@@ -316,15 +298,6 @@ private Q_SLOTS:
                 break;
             case Step::pair:
                 pair();
-                break;
-            case Step::restart:
-                trigger(kRestart);
-                break;
-            case Step::stopAndQuit:
-                trigger(kStopAndQuit);
-                break;
-            case Step::quit:
-                trigger(kQuit);
                 break;
             }
         }
