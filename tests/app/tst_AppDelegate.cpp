@@ -27,8 +27,8 @@ const ServiceSnapshot kConnecting{u"enabled"_s, {}, u"online"_s, {}, 0, 0};
 const ServiceSnapshot kDisabled{u"disabled"_s, u"stopped"_s, u"stopped"_s, u"offline"_s, 0, 0};
 enum Row { kStart = 7, kStop, kRestart, kMobile = 11, kLogin = 14, kStopAndQuit = 16, kQuit };
 
-// One thing the user or the services do: a menu item chosen, or the pending call at an index
-// completed (the n-th completion reports n MB).
+// One thing the user or the services do: a tick (the refresh timer, then the menu opening), a
+// menu item chosen, or the pending call at an index completed (the n-th one reports n MB).
 struct Step {
     enum Kind { tick, pair, commandsFail, dismiss, menuItem, completion } kind;
     int index = 0;
