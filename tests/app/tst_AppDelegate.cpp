@@ -114,10 +114,24 @@ private Q_SLOTS:
             QVERIFY2(!item(row)->isEnabled(), qPrintable(item(row)->text()));
         for (QAction* a : tray_.menu->actions().sliced(kMobile)) // the items below the commands
             QVERIFY2(a->isSeparator() || a->isEnabled(), qPrintable(a->text()));
+        Texts titles; // from the commands down; an empty one is a separator
+        for (QAction* a : tray_.menu->actions().sliced(kStart))
+            titles << a->text();
+        QCOMPARE(titles, (Texts{u"启动 Korvan Remote"_s,
+                                u"停止并释放内存"_s,
+                                u"重新启动"_s,
+                                {},
+                                u"打开 Korvan 移动端"_s,
+                                u"打开本地控制台"_s,
+                                u"连接账号与 Mac..."_s,
+                                u"登录 Mac 时启动控制器"_s,
+                                {},
+                                u"停止服务并退出"_s,
+                                u"退出控制器"_s}));
         QCOMPARE(shown(), Presentation::unpaired());
         QVERIFY(tray_.shown);
         QVERIFY(pairingCodeField());
-        QCOMPARE(tray_.toolTip, AppTexts::productName);
+        QCOMPARE(tray_.toolTip, u"Korvan Remote"_s);
         QCOMPARE(alert_.shown, Texts());
         QCOMPARE(prefs_.boolValue(u"didConfigureLoginItem"_s), false);
         fire(5000, true); // nothing to ask an unpaired machine
@@ -197,7 +211,7 @@ private Q_SLOTS:
         fire(5000);
         services_.completeAll();
         QTEST(services_.calls, "calls");
-        QCOMPARE(alert_.shown, alert.isNull() ? Texts() : (Texts{AppTexts::errorMessage, alert}));
+        QCOMPARE(alert_.shown, alert.isNull() ? Texts() : (Texts{u"Korvan 无法完成操作"_s, alert}));
         QCOMPARE(callsAtAlert, alert.isNull() ? Texts() : (Texts{u"status"_s, u"stop"_s}));
         QCOMPARE(terminations_, int(row == kStopAndQuit));
     }

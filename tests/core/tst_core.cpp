@@ -44,6 +44,9 @@ private Q_SLOTS:
         QTest::newRow("unpaired") << Presentation::unpaired() << u"状态: 等待配对"_s
                                   << u"Bridge: 尚未安装"_s << u"Agent: 尚未安装"_s << hubDown
                                   << false << false << false;
+        QTest::newRow("checking") << Presentation::checking() << u"正在检查状态..."_s
+                                  << u"Bridge: 检查中"_s << u"Agent: 检查中"_s << u"云端: 检查中"_s
+                                  << true << true << true;
         QTest::newRow("linked") << of("enabled online online online") << u"状态: 已联动"_s
                                 << bridgeUp << agentUp << hubUp << false << true << true;
         QTest::newRow("busy") << of("enabled online online online", true) << u"状态: 正在切换..."_s

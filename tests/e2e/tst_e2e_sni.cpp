@@ -22,18 +22,6 @@ namespace {
 constexpr int kDeadlineMs = 20000;
 const QString kWatcher = u"org.kde.StatusNotifierWatcher"_s;
 const QString kItem = u"org.kde.StatusNotifierItem"_s;
-// Reports what the desired file asks for, as if both services obeyed; only
-// `stop` changes it.
-const QByteArray kScript = R"(#!/bin/bash
-here=$(dirname "$0")
-echo "$1" >>"$here/runs"
-[ "$1" = stop ] && echo disabled >"$here/desired"
-desired=$(cat "$here/desired" 2>/dev/null || echo enabled)
-up=online
-[ "$desired" = disabled ] && up=stopped
-printf 'desired=%s\nbridge=%s\nagent=%s\nhub=%s\n' "$desired" $up $up $up
-)";
-
 using Child = std::unique_ptr<QProcess>;
 
 Child spawn(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
@@ -120,16 +108,9 @@ class TestE2eSni : public QObject {
         return false;
     }
 
+    // On an unpaired service root of its own, which no control script needs.
     bool launch(const QStringList& arguments) {
         root_ = std::make_unique<QTemporaryDir>();
-        const auto write = [this](const QString& name, const QByteArray& content) {
-            QFile file(root_->path() + name);
-            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-        };
-        const QString script = u"/scripts/korvan-service-control.sh"_s;
-        if (!QDir(root_->path()).mkpath(u"scripts"_s) || !write(script, kScript) ||
-            !QFile::setPermissions(root_->path() + script, QFile::ReadOwner | QFile::ExeOwner))
-            return false;
         controller_ = spawn(QStringLiteral(KORVAN_E2E_CONTROLLER), arguments, env(root_->path()));
         const qint64 pid = controller_->processId();
         if (QTest::qWaitFor([&] { return findItem(pid); }, kDeadlineMs))
