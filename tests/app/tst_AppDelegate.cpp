@@ -153,6 +153,7 @@ private Q_SLOTS:
         QVERIFY(prefs_.boolValue(u"didConfigureLoginItem"_s));
         login_.current = LoginItemStatus::requiresApproval; // switched elsewhere
         QCOMPARE(shown(), Presentation::checking());
+        QCOMPARE(item(5)->text(), u"当前占用: --"_s); // no memory known yet
         QCOMPARE(pairingCodeField(), nullptr);
         QVERIFY(services_.completeNext());
         const int iconChanges = tray_.symbolChanges;
