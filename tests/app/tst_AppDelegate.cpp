@@ -27,6 +27,15 @@ const ServiceSnapshot kConnecting{u"enabled"_s, {}, u"online"_s, {}, 0, 0};
 const ServiceSnapshot kDisabled{u"disabled"_s, u"stopped"_s, u"stopped"_s, u"offline"_s, 0, 0};
 enum Row { kStart = 7, kStop, kRestart, kMobile = 11, kLogin = 14, kStopAndQuit = 16, kQuit };
 
+// One thing the user or the services do: a tick (the refresh timer, then the menu opening), a
+// menu item chosen, or the pending call at an index completed (the n-th one reports n MB).
+struct Step {
+    enum Kind { tick, pair, commandsFail, dismiss, menuItem, completion } kind;
+    int index = 0;
+    Step(Kind k = tick, int i = 0) : kind(k), index(i) {}
+};
+using Steps = QList<Step>;
+
 QLineEdit* pairingCodeField() {
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->objectName() == u"pairingWindow" && w->isVisible())
@@ -60,11 +69,12 @@ class AppDelegateTest : public QObject {
     }
     QAction* item(int row) const { return tray_.menu->actions().at(row); }
     void trigger(int row) const { item(row)->trigger(); }
-    bool shows(const Presentation& p) const {
+    // The menu's lines and commands, and the tray's icon.
+    Presentation shown() const {
         const auto text = [this](int row) { return item(row)->text(); };
         const auto on = [this](int row) { return item(row)->isEnabled(); };
-        return p == Presentation{text(1),    text(2),   text(3),      text(4),      text(5),
-                                 on(kStart), on(kStop), on(kRestart), tray_.symbol, tray_.tint};
+        return {text(1),    text(2),   text(3),      text(4),      text(5),
+                on(kStart), on(kStop), on(kRestart), tray_.symbol, tray_.tint};
     }
     // A tick of the delegate's timer of this interval, then the menu opening.
     void fire(int intervalMs, bool open = false) {
@@ -100,47 +110,70 @@ private Q_SLOTS:
         QSettings().clear();
         login_.failure = u" no \n"_s; // a first start that fails says nothing
         launch(false, kFailed);
-        QString enabled;
-        for (QAction* a : tray_.menu->actions())
-            enabled += a->isSeparator() ? u'-' : a->isEnabled() ? u'1' : u'0';
-        QCOMPARE(enabled, u"000000-000-1111-11"_s);
-        QVERIFY(shows(Presentation::unpaired()) && tray_.shown && pairingCodeField() &&
-                tray_.toolTip == AppTexts::productName && alert_.shown.isEmpty() &&
-                !prefs_.boolValue(u"didConfigureLoginItem"_s));
+        for (int row = 0; row <= 5; ++row) // the title and the information lines
+            QVERIFY2(!item(row)->isEnabled(), qPrintable(item(row)->text()));
+        for (QAction* a : tray_.menu->actions().sliced(kMobile)) // the items below the commands
+            QVERIFY2(a->isSeparator() || a->isEnabled(), qPrintable(a->text()));
+        Texts titles; // from the commands down; an empty one is a separator
+        for (QAction* a : tray_.menu->actions().sliced(kStart))
+            titles << a->text();
+        QCOMPARE(titles, (Texts{u"启动 Korvan Remote"_s,
+                                u"停止并释放内存"_s,
+                                u"重新启动"_s,
+                                {},
+                                u"打开 Korvan 移动端"_s,
+                                u"打开本地控制台"_s,
+                                u"连接账号与 Mac..."_s,
+                                u"登录 Mac 时启动控制器"_s,
+                                {},
+                                u"停止服务并退出"_s,
+                                u"退出控制器"_s}));
+        QCOMPARE(shown(), Presentation::unpaired());
+        QVERIFY(tray_.shown);
+        QVERIFY(pairingCodeField());
+        QCOMPARE(tray_.toolTip, u"Korvan Remote"_s);
+        QCOMPARE(alert_.shown, Texts());
+        QCOMPARE(prefs_.boolValue(u"didConfigureLoginItem"_s), false);
         fire(5000, true); // nothing to ask an unpaired machine
         QCOMPARE(services_.calls, Texts());
         pair();
         services_.completeAll(); // pairing uses up the first refresh: no start
         QCOMPARE(services_.calls, Texts{u"status"_s});
-        QVERIFY(shows(Presentation::of(kFailed, false)));
+        QCOMPARE(shown(), Presentation::of(kFailed, false));
         trigger(kMobile);
         d_->openURLs({QUrl(u"https://e/?code=x"_s), QUrl(u"korvan:?code=ab"_s)});
-        QVERIFY(pairingCodeField()->text() == u"AB" && opener_.opened.size() == 1);
+        QCOMPARE(pairingCodeField()->text(), u"AB"_s);
+        QCOMPARE(opener_.opened.size(), 1); // the mobile page, not the other link
     }
 
     void pairedStart() {
         QSettings().clear();
         launch(true);
-        QVERIFY(item(kLogin)->isChecked() && prefs_.boolValue(u"didConfigureLoginItem"_s));
+        QVERIFY(item(kLogin)->isChecked());
+        QVERIFY(prefs_.boolValue(u"didConfigureLoginItem"_s));
         login_.current = LoginItemStatus::requiresApproval; // switched elsewhere
-        QVERIFY(shows(Presentation::checking()) && !pairingCodeField());
+        QCOMPARE(shown(), Presentation::checking());
+        QCOMPARE(item(5)->text(), u"当前占用: --"_s); // no memory known yet
+        QCOMPARE(pairingCodeField(), nullptr);
         QVERIFY(services_.completeNext());
         const int iconChanges = tray_.symbolChanges;
         services_.report.agentMemoryKB = 1; // the same icon is left alone
         fire(5000, true);
         services_.completeAll();
-        QVERIFY(tray_.symbolChanges == iconChanges && !item(kLogin)->isChecked());
+        QCOMPARE(tray_.symbolChanges, iconChanges);
+        QVERIFY(!item(kLogin)->isChecked());
         trigger(kRestart);
-        QVERIFY(shows(Presentation::of(services_.report, true)));
+        QCOMPARE(shown(), Presentation::of(services_.report, true));
         fire(5000, true);
         trigger(kStopAndQuit);
         services_.report = kDisabled;
         services_.completeAll();
-        QVERIFY(shows(Presentation::of(kDisabled, false)));
+        QCOMPARE(shown(), Presentation::of(kDisabled, false));
         d_->applicationWillTerminate();
         fire(5000);
-        QCOMPARE(services_.calls.join(u' '), u"status status restart status"_s);
-        QCOMPARE(terminations_ + alert_.shown.size(), 0);
+        QCOMPARE(services_.calls, (Texts{u"status"_s, u"status"_s, u"restart"_s, u"status"_s}));
+        QCOMPARE(terminations_, 0);
+        QCOMPARE(alert_.shown, Texts());
     }
 
     // A failed command alerts before its follow-up; any command uses up the first-report rule.
@@ -148,15 +181,16 @@ private Q_SLOTS:
         QTest::addColumn<ServiceSnapshot>("report");
         QTest::addColumn<int>("row"); // a command, before the first report arrives
         QTest::addColumn<CommandResult>("result");
-        QTest::addColumn<QString>("calls"); // then a refresh, with a failed report
+        QTest::addColumn<Texts>("calls"); // then a refresh, with a failed report
         QTest::addColumn<QString>("alert");
         const CommandResult ok, error{u"x"_s, u"boom\n"_s, 1}, output{u"\t o \n"_s, {}, 2};
-        const QString starts = u"status start status status"_s, stops = u"status stop status"_s;
+        const QString status = u"status"_s, start = u"start"_s, stop = u"stop"_s;
+        const Texts starts{status, start, status, status}, stops{status, stop, status};
         QTest::newRow("connecting") << kConnecting << 0 << ok << starts << QString();
-        QTest::newRow("linked") << kLinked << 0 << ok << u"status status"_s << QString();
+        QTest::newRow("linked") << kLinked << 0 << ok << Texts{status, status} << QString();
         QTest::newRow("starting") << kFailed << +kStart << ok << starts << QString();
         QTest::newRow("stop fails")
-            << kFailed << +kStop << error << stops + u" status" << u"boom"_s;
+            << kFailed << +kStop << error << stops + Texts{status} << u"boom"_s;
         QTest::newRow("quit, output") << kLinked << +kStopAndQuit << output << stops << u"o"_s;
         QTest::newRow("quit") << kLinked << +kStopAndQuit << CommandResult{{}, u"w"_s, 0} << stops
                               << QString();
@@ -177,8 +211,8 @@ private Q_SLOTS:
         services_.report = kFailed;
         fire(5000);
         services_.completeAll();
-        QTEST(services_.calls.join(u' '), "calls");
-        QCOMPARE(alert_.shown, alert.isNull() ? Texts() : (Texts{AppTexts::errorMessage, alert}));
+        QTEST(services_.calls, "calls");
+        QCOMPARE(alert_.shown, alert.isNull() ? Texts() : (Texts{u"Korvan 无法完成操作"_s, alert}));
         QCOMPARE(callsAtAlert, alert.isNull() ? Texts() : (Texts{u"status"_s, u"stop"_s}));
         QCOMPARE(terminations_, int(row == kStopAndQuit));
     }
@@ -226,47 +260,63 @@ private Q_SLOTS:
     }
 
     // No status run beside a running one, no late report over a newer one, nothing held up by an
-    // alert. Steps: t tick and menu, r restart, q stop and quit, x quit, p pair, f commands fail,
-    // d dismiss, a digit completes that pending call (the n-th completion reports n MB).
+    // alert.
     void hungStatus_data() {
         QTest::addColumn<bool>("paired");
-        QTest::addColumn<QString>("steps");
-        QTest::addColumn<QString>("calls");
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<Texts>("calls");
         QTest::addColumn<int>("shown"); // the completion whose report the menu shows
         QTest::addColumn<int>("quits");
-        QTest::newRow("ticks wait for the run") << true << "tt000t"
-                                                << "status start status status" << 3 << 0;
+        using enum Step::Kind;
+        const auto choose = [](Row row) { return Step{menuItem, row}; };
+        const auto complete = [](int call) { return Step{completion, call}; };
+        const QString status = u"status"_s, start = u"start"_s;
+        QTest::newRow("ticks wait for the run")
+            << true << Steps{tick, tick, complete(0), complete(0), complete(0), tick}
+            << Texts{status, start, status, status} << 3 << 0;
         QTest::newRow("ticks under an alert; a quit leaves no follow-up")
-            << true << "0f0t0xd"
-            << "status start status" << 3 << 1;
+            << true << Steps{complete(0), commandsFail,  complete(0), tick,
+                             complete(0), choose(kQuit), dismiss}
+            << Texts{status, start, status} << 3 << 1;
         QTest::newRow("a late report is dropped, the next one starts")
-            << true << "r110t0"
-            << "status restart status status start" << 4 << 0;
+            << true
+            << Steps{choose(kRestart), complete(1), complete(1), complete(0), tick, complete(0)}
+            << Texts{status, u"restart"_s, status, status, start} << 4 << 0;
         QTest::newRow("pairing beside a hung follow-up, which still quits")
-            << false << "q0p110"
-            << "stop status status" << 3 << 1;
+            << false
+            << Steps{choose(kStopAndQuit), complete(0), pair, complete(1), complete(1), complete(0)}
+            << Texts{u"stop"_s, status, status} << 3 << 1;
     }
     void hungStatus() {
         QFETCH(bool, paired);
-        QFETCH(QString, steps);
+        QFETCH(Steps, steps);
         QFETCH(int, shown);
         launch(paired, kFailed);
         int completions = 0;
-        for (const QChar step : steps) {
+        for (const Step& step : steps) {
             services_.report.agentMemoryKB = (completions + 1) * 1024;
-            if (step.isDigit())
-                completions += services_.completeNext(step.digitValue());
-            else if (step == u't')
+            switch (step.kind) {
+            case Step::completion:
+                completions += services_.completeNext(step.index);
+                break;
+            case Step::menuItem:
+                trigger(step.index);
+                break;
+            case Step::tick:
                 fire(5000, true);
-            else if (step == u'f')
+                break;
+            case Step::commandsFail:
                 services_.result = {{}, u"x"_s, 1};
-            else if (step == u'd')
+                break;
+            case Step::dismiss:
                 alert_.dismiss();
-            else
-                step == u'p' ? pair()
-                             : trigger(step == u'r' ? kRestart : kStopAndQuit + (step == u'x'));
+                break;
+            case Step::pair:
+                pair();
+                break;
+            }
         }
-        QTEST(services_.calls.join(u' '), "calls");
+        QTEST(services_.calls, "calls");
         QCOMPARE(item(5)->text(), StatusText::memoryLine(0, shown * 1024));
         QTEST(terminations_, "quits");
     }

@@ -12,7 +12,11 @@ using namespace Qt::StringLiterals;
 
 class XdgAutostartLoginItemTest : public QObject {
     Q_OBJECT
+public:
+    enum Entry { none, ours, hides, withoutTryExecOrIcon }; // the user's entry, as it reads
+    Q_ENUM(Entry)
 
+private:
     std::unique_ptr<QTemporaryDir> home_;
 
     QString path(const QString& dir) const {
@@ -20,15 +24,33 @@ class XdgAutostartLoginItemTest : public QObject {
     }
     void writeFile(const QString& path, const QByteArray& contents) const {
         QDir().mkpath(QFileInfo(path).path());
+        if (contents == "<fifo>") {
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            return;
+        }
         QFile file(contents == "<big>" ? target() : path); // <big>: a link to a sparse 64 MiB file
-        if (contents == "<fifo>")
-            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
-        else
-            QVERIFY(file.open(QIODevice::WriteOnly) &&
-                    (contents == "<big>" ? file.resize(64 << 20) && QFile::link(target(), path)
-                                         : file.write(contents) == contents.size()));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (contents != "<big>") {
+            QCOMPARE(file.write(contents), contents.size());
+            return;
+        }
+        QVERIFY(file.resize(64 << 20));
+        QVERIFY(QFile::link(target(), path));
     }
     QString target() const { return home_->path() + u"/target"_s; }
+    // What the user's entry is after a switch.
+    Entry userEntry(const QString& program) const {
+        QFile entry(XdgAutostartLoginItem::entryPath());
+        if (!entry.open(QIODevice::ReadOnly))
+            return none;
+        const QByteArray text = entry.readAll();
+        // Ours names the program in TryExec too, so a desktop skips it once it is gone.
+        const QByteArray keys =
+            "\nTryExec=" + program.toUtf8().replace("\\", "\\\\") + "\nIcon=korvan-controller\n";
+        return !text.contains(keys)               ? withoutTryExecOrIcon
+               : text.contains("\nHidden=true\n") ? hides
+                                                  : ours;
+    }
 
 private Q_SLOTS:
     void init() {
@@ -39,35 +61,40 @@ private Q_SLOTS:
     }
 
     // The user's entry and a system-wide one (null: none there; a later
-    // directory then always holds an enabled one, which must never count).
+    // directory then always holds an enabled one, which must never count);
+    // the status, then the user's entry after switching, and after switching back.
     void statusAndSwitching_data() {
         QTest::addColumn<QByteArray>("user");
         QTest::addColumn<QByteArray>("system");
-        QTest::addColumn<QString>("outcome"); // the status, the user's entry after switching, back
+        QTest::addColumn<LoginItemStatus>("status");
+        QTest::addColumn<Entry>("switched");
+        QTest::addColumn<Entry>("switchedBack");
         const auto row = [](const char* name, const QByteArray& user, const QByteArray& system,
-                            const char* outcome) {
-            QTest::newRow(name) << user << system << QString::fromLatin1(outcome);
+                            LoginItemStatus status, Entry switched, Entry switchedBack) {
+            QTest::newRow(name) << user << system << status << switched << switchedBack;
         };
-        const QByteArray sh = "[Desktop Entry]\nExec=sh -c true\n", none;
+        const auto on = LoginItemStatus::enabled, off = LoginItemStatus::notRegistered;
+        const QByteArray sh = "[Desktop Entry]\nExec=sh -c true\n", absent;
         const QByteArray hidden = sh + "Hidden=true\n";
-        row("none", none, none, "off ours none");
-        row("program on PATH", sh, none, "on none ours");
+        row("none", absent, absent, off, ours, none);
+        row("program on PATH", sh, absent, on, none, ours);
         row("BOM, CRLF, comments, other groups",
             "\xEF\xBB\xBF# x\r\n\r\n[Desktop Entry]\r\nExec=\"/bin/sh\"\r\n"
             "[Desktop Action x]\nExec=/nonexistent\n",
-            none, "on none ours");
-        row("hidden", hidden, none, "off ours none");
-        row("off in GNOME", sh + "X-GNOME-Autostart-enabled=false\n", none, "off ours none");
-        row("program gone", "[Desktop Entry]\nExec=korvan-nope\n", none, "gone ours none");
-        row("unterminated quote", "[Desktop Entry]\nExec=\"/bin/sh\n", none, "off ours none");
-        row("not UTF-8", sh + "Name=\xff\n", none, "off ours none");
-        row("a FIFO", "<fifo>", none, "off ours none");
-        row("link to a big file", "<big>", none, "off ours none");
-        row("system only", none, sh, "on hides none");
-        row("system off, first wins", none, hidden, "off ours hides");
-        row("user hides system", hidden, sh, "off none hides");
-        row("user broken, system on", "x" + sh, sh, "off ours hides");
-        row("user on, system off", sh, hidden, "on hides ours");
+            absent, on, none, ours);
+        row("hidden", hidden, absent, off, ours, none);
+        row("off in GNOME", sh + "X-GNOME-Autostart-enabled=false\n", absent, off, ours, none);
+        row("program gone", "[Desktop Entry]\nExec=korvan-nope\n", absent,
+            LoginItemStatus::notFound, ours, none);
+        row("unterminated quote", "[Desktop Entry]\nExec=\"/bin/sh\n", absent, off, ours, none);
+        row("not UTF-8", sh + "Name=\xff\n", absent, off, ours, none);
+        row("a FIFO", "<fifo>", absent, off, ours, none);
+        row("link to a big file", "<big>", absent, off, ours, none);
+        row("system only", absent, sh, on, hides, none);
+        row("system off, first wins", absent, hidden, off, ours, hides);
+        row("user hides system", hidden, sh, off, none, hides);
+        row("user broken, system on", "x" + sh, sh, off, ours, hides);
+        row("user on, system off", sh, hidden, on, hides, ours);
     }
     void statusAndSwitching() {
         QFETCH(QByteArray, user);
@@ -83,25 +110,17 @@ private Q_SLOTS:
         // A name that needs every kind of quoting, and must come back intact.
         const QString program = home_->path() + u"/ a$b`c\\d%f \"q\" 100% 控制器"_s;
         QFile file(program);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.setPermissions(QFile::ExeOwner));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.setPermissions(QFile::ExeOwner));
         XdgAutostartLoginItem item(program, u"Korvan Controller"_s);
-        const char* names[] = {"on", "off", "gone"};
-        QStringList seen{QString::fromLatin1(names[int(item.status())])};
-        for (int i = 0; i < 2; ++i) {
-            const bool wasOn = item.status() == LoginItemStatus::enabled;
-            QCOMPARE(wasOn ? item.unregisterItem() : item.registerItem(), std::nullopt);
-            QCOMPARE(item.status() == LoginItemStatus::enabled, !wasOn);
-            QFile entry(XdgAutostartLoginItem::entryPath());
-            const QByteArray text = entry.open(QIODevice::ReadOnly) ? entry.readAll() : "none";
-            // Ours names the program in TryExec too, so a desktop skips it once it is gone.
-            const QByteArray keys = "\nTryExec=" + program.toUtf8().replace("\\", "\\\\") +
-                                    "\nIcon=korvan-controller\n";
-            seen << (text == "none"                     ? u"none"_s
-                     : !text.contains(keys)             ? u"without TryExec or Icon"_s
-                     : text.contains("\nHidden=true\n") ? u"hides"_s
-                                                        : u"ours"_s);
-        }
-        QTEST(seen.join(u' '), "outcome");
+        QTEST(item.status(), "status");
+        const bool wasOn = item.status() == LoginItemStatus::enabled;
+        QCOMPARE(wasOn ? item.unregisterItem() : item.registerItem(), std::nullopt);
+        QCOMPARE(item.status() == LoginItemStatus::enabled, !wasOn);
+        QTEST(userEntry(program), "switched");
+        QCOMPARE(wasOn ? item.registerItem() : item.unregisterItem(), std::nullopt);
+        QCOMPARE(item.status() == LoginItemStatus::enabled, wasOn);
+        QTEST(userEntry(program), "switchedBack");
         QCOMPARE(QFileInfo(target()).size(), user == "<big>" ? 64 << 20 : 0); // written past
     }
 
