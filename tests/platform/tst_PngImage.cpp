@@ -26,8 +26,6 @@ private Q_SLOTS:
         QCOMPARE(decoded.convertToFormat(QImage::Format_RGBA8888),
                  image.convertToFormat(QImage::Format_RGBA8888));
     }
-
-    void nullImageIsNoFile() { QCOMPARE(PngImage::encode(QImage()), QByteArray()); }
 };
 
 QTEST_GUILESS_MAIN(PngImageTest)

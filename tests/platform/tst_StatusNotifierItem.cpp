@@ -98,12 +98,15 @@ class TestStatusNotifierItem : public QObject {
     }
 
     void startWatcher() {
+        const QDBusConnectionInterface* b = QDBusConnection::sessionBus().interface();
+        QVERIFY(QTest::qWaitFor([b] { return !b->isServiceRegistered(kWatcher); }, kDeadlineMs));
         QDBusConnection c = QDBusConnection::connectToBus(
             QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), watcherConnection());
         c.registerObject(u"/StatusNotifierWatcher"_s, &watcher_,
                          QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties);
-        c.registerService(kWatcher);
+        QVERIFY(c.registerService(kWatcher));
     }
+    // The bus drops the old connection, and with it the name, a moment later.
     void stopWatcher() {
         QDBusConnection::disconnectFromBus(watcherConnection());
         ++watcherGeneration_;
