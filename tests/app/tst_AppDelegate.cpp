@@ -156,6 +156,10 @@ private Q_SLOTS:
         QCOMPARE(item(5)->text(), u"当前占用: --"_s); // no memory known yet
         QCOMPARE(pairingCodeField(), nullptr);
         QVERIFY(services_.completeNext());
+        QCoreApplication::processEvents(); // the pictures drawn, nothing is left to run
+        QCOMPARE(std::ranges::count_if(d_->findChildren<QTimer*>(),
+                                       [](QTimer* t) { return t->isActive() && !t->interval(); }),
+                 0);
         const int iconChanges = tray_.symbolChanges;
         services_.report.agentMemoryKB = 1; // the same icon is left alone
         fire(5000, true);
@@ -212,7 +216,8 @@ private Q_SLOTS:
         fire(5000);
         services_.completeAll();
         QTEST(services_.calls, "calls");
-        QCOMPARE(alert_.shown, alert.isNull() ? Texts() : (Texts{u"Korvan 无法完成操作"_s, alert}));
+        QCOMPARE(alert_.shown,
+                 alert.isNull() ? Texts() : (Texts{u"Korvan 无法完成操作"_s, alert, u"知道了"_s}));
         QCOMPARE(callsAtAlert, alert.isNull() ? Texts() : (Texts{u"status"_s, u"stop"_s}));
         QCOMPARE(terminations_, int(row == kStopAndQuit));
     }

@@ -1,6 +1,7 @@
 // korvanctl's commands in-process, against the recording service fake and a
 // scratch root; doctor's helpers are scripts on a private PATH.
 #include "CommandTable.h"
+#include "SignalGuard.h"
 #include "core/PairingTexts.h"
 #include "fakes/FakeServices.h"
 #include "service/ProcessRunner.h"
@@ -10,6 +11,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTest>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -126,7 +128,7 @@ private Q_SLOTS:
         row("live output, each stream to its own, once", start, {u"a\n"_qs, u"e"_qs, 3},
             {{1, "a\n"}, {2, "\xff"}}, start, "a\n", "\xff", 3);
         row("no script", start, {{}, ServiceTexts::scriptMissing, 127}, {}, start, "",
-            (ServiceTexts::scriptMissing + u'\n').toUtf8(), 127);
+            "找不到 Korvan 服务控制脚本，请先更新 Korvan。\n", 127);
         const QStringList status{u"status"_qs};
         const QByteArray stopped = "状态: 启动失败\nBridge: 已停止\nAgent: 已停止\n云端: 未连接\n"
                                    "当前占用: 0 MB\n";
@@ -160,8 +162,7 @@ private Q_SLOTS:
         row("detail before the last line", {u"pair"_qs, u"--code=c"_qs},
             {{}, ServiceTexts::downloadFailed, 1, u"http://h/agent/install.sh: HTTP 404"_qs}, {},
             {}, "",
-            "korvanctl pair: http://h/agent/install.sh: HTTP 404\n" +
-                (ServiceTexts::downloadFailed + u'\n').toUtf8(),
+            "korvanctl pair: http://h/agent/install.sh: HTTP 404\n无法从 Korvan 下载安装程序。\n",
             1, {}, false);
         row("installer left no pairing", {u"pair"_qs, u"--code=c"_qs},
             {u"1\n2\n3\n4\n5\n6\n"_qs, {}, 0}, {}, {}, "",
@@ -213,20 +214,30 @@ private Q_SLOTS:
     void help_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("firstLine");
-        const QByteArray all = "usage: korvanctl <command> [options]";
+        QTest::addColumn<QByteArray>("exitLine"); // one of the exit statuses it lists
+        const QByteArray all = "usage: korvanctl <command> [options]",
+                         written = "\n  74     writing to standard output, standard error or "
+                                   "--output failed\n";
         for (const char* word : {"-h", "--help", "help"})
-            QTest::newRow(word) << QStringList{QString::fromLatin1(word)} << all;
+            QTest::newRow(word) << QStringList{QString::fromLatin1(word)} << all << written;
         const QByteArray status =
-            "usage: korvanctl status [--json] [--openmetrics] [--output FILE]";
-        QTest::newRow("help status") << QStringList{u"help"_qs, u"status"_qs} << status;
+                             "usage: korvanctl status [--json] [--openmetrics] [--output FILE]",
+                         ran =
+                             "\n  0      the status run exited 0, or the machine is not paired;\n";
+        QTest::newRow("help status") << QStringList{u"help"_qs, u"status"_qs} << status << ran;
         QTest::newRow("status --help")
-            << QStringList{u"status"_qs, u"--json"_qs, u"--help"_qs} << status;
+            << QStringList{u"status"_qs, u"--json"_qs, u"--help"_qs} << status << ran;
+        QTest::newRow("help start")
+            << QStringList{u"help"_qs, u"start"_qs} << QByteArray("usage: korvanctl start")
+            << QByteArray("\n  127    the control script is missing or not executable\n");
     }
     void help() {
         FakeServices services;
         QFETCH(QStringList, args);
         const Ran ran = korvanctl(args, services);
         QTEST(ran.out.left(ran.out.indexOf('\n')), "firstLine");
+        QFETCH(QByteArray, exitLine);
+        QVERIFY2(ran.out.contains(exitLine), ran.out.constData());
         QCOMPARE(ran.err, QByteArray());
         QCOMPARE(ran.status, 0);
     }
@@ -283,9 +294,17 @@ private Q_SLOTS:
             "warn    korvan:// links: opened by other.desktop\n        xdg-mime default "
             "korvan-controller.desktop x-scheme-handler/korvan\n",
             0, report);
+        const QByteArray entry = "M/home/autostart/korvan-controller.desktop";
+        row("start at login names a gone program",
+            "mkdir home/autostart; printf '[Desktop Entry]\\nExec=gone\\n' >" + entry.mid(2),
+            "warn    start at login: " + entry +
+                " names a program that is gone\n        switch "
+                "开机启动 off and on again in the tray menu, or remove " +
+                entry + "\n",
+            0, report);
     }
     void doctor() {
-        sh("rm -rf bin; mkdir -p bin home; cd root\n"
+        sh("rm -rf bin home; mkdir -p bin home; cd root\n"
            "printf '#!/bin/bash\\n' >scripts/korvan-service-control.sh; chmod +x scripts/*\n"
            "printf 'KORVAN_AGENT_HOST_ID=s3cr3t\\nKORVAN_AGENT_TOKEN=s3cr3t\\n' >.env");
         QFETCH(QByteArray, change);
@@ -313,6 +332,14 @@ private Q_SLOTS:
         QTEST(ran.status, "status");
         // The tray never asks an unpaired machine; neither does doctor.
         QCOMPARE(services.calls.size(), ran.out.contains("status run: not made") ? 0 : 1);
+    }
+
+    // After the guard, a signal ends korvanctl as it would without one.
+    void signalsHaveTheirDefaultActionAfterTheGuard() {
+        { const cli::SignalGuard guard(runner_); }
+        struct sigaction hangUp {};
+        QCOMPARE(::sigaction(SIGHUP, nullptr, &hangUp), 0);
+        QVERIFY(hangUp.sa_handler == SIG_DFL);
     }
 
     // A display that accepts and never answers costs the doctor one time limit.

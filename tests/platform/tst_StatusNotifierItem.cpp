@@ -285,15 +285,27 @@ private Q_SLOTS:
         QCOMPARE(qdbus_cast<ToolTip>(property(u"ToolTip"_s)).title, AppTexts::productName);
     }
 
-    // The grey of the unpaired symbol, 0xff8e8e93, byte by byte from alpha on.
+    // The tint of each kind of state, byte by byte from alpha on.
+    void iconPixmapIsInNetworkByteOrder_data() {
+        QTest::addColumn<bool>("paired");
+        QTest::addColumn<ServiceSnapshot>("report");
+        QTest::addColumn<QByteArray>("argb");
+        const ServiceSnapshot connecting{u"enabled"_s, {}, u"online"_s, {}, 0, 0};
+        QTest::newRow("unpaired, grey") << false << kLinked << QByteArray("\xff\x8e\x8e\x93");
+        QTest::newRow("linked, green") << true << kLinked << QByteArray("\xff\x34\xc7\x59");
+        QTest::newRow("connecting, yellow") << true << connecting << QByteArray("\xff\xff\xcc", 4);
+        QTest::newRow("failed, red") << true << kFailed << QByteArray("\xff\xff\x3b\x30");
+    }
     void iconPixmapIsInNetworkByteOrder() {
-        launchAndWaitForItem(false);
+        QFETCH(bool, paired);
+        QFETCH(ServiceSnapshot, report);
+        launchAndWaitForItem(paired, report);
         const QByteArray pixels =
             qdbus_cast<IconPixmapList>(property(u"IconPixmap"_s)).value(5).bytes; // 64 px
         qsizetype opaque = 0;
         while (opaque < pixels.size() && uchar(pixels.at(opaque)) != 0xff)
             opaque += 4;
-        QCOMPARE(pixels.mid(opaque, 4), QByteArray("\xff\x8e\x8e\x93"));
+        QTEST(pixels.mid(opaque, 4), "argb");
     }
 
     void layout_data() {
@@ -348,6 +360,11 @@ private Q_SLOTS:
                                                          QVariant::fromValue(QDBusVariant(0)), 0u});
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
         QTRY_COMPARE_WITH_TIMEOUT(services_.calls.count(u"stop"_s), 1, kDeadlineMs);
+    }
+
+    void missingPropertyIsAnError() {
+        launchAndWaitForItem(true);
+        QCOMPARE(menuCall(u"GetProperty"_s, {0, u"label"_s}).type(), QDBusMessage::ErrorMessage);
     }
 
     // Hosts send AboutToShow and "opened" for one opening.

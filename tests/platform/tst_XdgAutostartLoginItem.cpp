@@ -86,7 +86,8 @@ private Q_SLOTS:
         row("off in GNOME", sh + "X-GNOME-Autostart-enabled=false\n", absent, off, ours, none);
         row("program gone", "[Desktop Entry]\nExec=korvan-nope\n", absent,
             LoginItemStatus::notFound, ours, none);
-        row("unterminated quote", "[Desktop Entry]\nExec=\"/bin/sh\n", absent, off, ours, none);
+        row("closing quote escaped", "[Desktop Entry]\nExec=\"/bin/sh\\\\\"\n", absent, off, ours,
+            none);
         row("not UTF-8", sh + "Name=\xff\n", absent, off, ours, none);
         row("a FIFO", "<fifo>", absent, off, ours, none);
         row("link to a big file", "<big>", absent, off, ours, none);

@@ -67,7 +67,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("progress");         // texts sent; 0: completed before returning
         QTest::addColumn<CommandResult>("result"); // output is a pattern when it starts with "^"
         const QString hub = QStringLiteral("http://%1"), c = QStringLiteral("C");
-        const CommandResult badHub{{}, ServiceTexts::invalidHub, 64};
+        const CommandResult badHub{{}, u"Korvan 地址无效。"_qs, 64};
         const auto failure = [](const QString& error, const QString& why) {
             return CommandResult{{}, error, 1, u"http://%1/agent/install.sh: "_qs + why};
         };
@@ -87,7 +87,7 @@ private Q_SLOTS:
         QTest::newRow("ftp") << "ftp://127.0.0.1/" << c << ok << 0 << badHub;
         QTest::newRow("NUL in the hub") << hub + u'/' + QChar(0) << c << ok << 0 << badHub;
         QTest::newRow("NUL in the code") << hub << QStringLiteral("AB\0-EVIL") << ok << 0
-                                         << CommandResult{{}, ServiceTexts::invalidPairCode, 1};
+                                         << CommandResult{{}, u"配对码包含无效字符。"_qs, 1};
         QTest::newRow("blanks, slash runs") << "\u3000 ///http://%1///\r\n"
                                             << c << ok << 2 << ran(u"http://%1"_qs);
         QTest::newRow("scheme as typed") << "HTTP://%1/" << c << ok << 2 << ran(u"HTTP://%1"_qs);
@@ -95,9 +95,8 @@ private Q_SLOTS:
         QTest::newRow("404") << hub << c << Response{404, "no", {}} << 1 << fail(u"HTTP 404"_qs);
         QTest::newRow("empty 200")
             << hub << c << Response{200, {}, {}} << 1 << fail(u"HTTP 200: the body is empty"_qs);
-        QTest::newRow("silent hub")
-            << hub << c << Response{-1, {}, {}} << 1
-            << failure(ServiceTexts::requestTimedOut, u"nothing arrived for 0.3 s"_qs);
+        QTest::newRow("silent hub") << hub << c << Response{-1, {}, {}} << 1
+                                    << failure(u"请求超时。"_qs, u"nothing arrived for 0.3 s"_qs);
         QTest::newRow("Content-Length past 64 MiB")
             << hub << c << installer("echo ran", "Content-Length: 67108865\r\n") << 1 << tooBig;
         QTest::newRow("chunked, 64 MiB") << hub << c << chunked(big) << 2 << ran(u"ran\n"_qs);
@@ -141,7 +140,7 @@ private Q_SLOTS:
                                                         std::chrono::milliseconds(300));
         auto events = start(hub.replace(QStringLiteral("%1"), host), code);
         const Seen atReturn = *events, seen = finish(events);
-        const QStringList sent{ServiceTexts::downloading, ServiceTexts::installing};
+        const QStringList sent{u"正在下载安装程序..."_qs, u"正在安装 Agent 与 Local Bridge..."_qs};
         QCOMPARE(atReturn.progress, sent.first(std::min(progress, 1)));
         QCOMPARE(atReturn.results.size(), progress ? 0 : 1); // 0: done on return, and for good
         QCOMPARE(seen.progress, sent.first(progress));

@@ -40,7 +40,7 @@ using Case = std::tuple<const char*, QString, QString, QString, int>;
 
 QList<Case> cases() {
     const QString stop = QStringLiteral("stop"), status = QStringLiteral("status"), none;
-    const QString weird = QStringLiteral("a b'$(x)\"*"), timedOut = ServiceTexts::statusTimedOut;
+    const QString weird = QStringLiteral("a b'$(x)\"*"), timedOut = u"status timed out"_qs;
     return {
         {"exit3", stop, QStringLiteral("out\nx\n\n"), QStringLiteral("错\n"), 3},
         {"", weird, u"korvan-service-control.sh|1|" + weird + u'|', QDir::currentPath() + u'\n', 0},
