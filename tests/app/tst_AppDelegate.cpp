@@ -141,9 +141,12 @@ private Q_SLOTS:
         QCOMPARE(services_.calls, Texts{u"status"_s});
         QCOMPARE(shown(), Presentation::of(kFailed, false));
         trigger(kMobile);
+        trigger(kMobile + 1);
         d_->openURLs({QUrl(u"https://e/?code=x"_s), QUrl(u"korvan:?code=ab"_s)});
         QCOMPARE(pairingCodeField()->text(), u"AB"_s);
-        QCOMPARE(opener_.opened.size(), 1); // the mobile page, not the other link
+        QCOMPARE(
+            opener_.opened, // the two pages, not the other link
+            (QList<QUrl>{QUrl(u"https://hub.korvan.example"_s), QUrl(u"http://127.0.0.1:8796"_s)}));
     }
 
     void pairedStart() {

@@ -40,6 +40,7 @@ private Q_SLOTS:
             << "korvan-controller: cannot open a display (DISPLAY and WAYLAND_DISPLAY are unset or "
                "unreachable); on a machine without a desktop, use korvanctl\n"_ba
             << 1;
+        QTest::newRow("version") << QStringList{u"--version"_s} << ""_ba << 0;
         QTest::newRow("version onto a full disk") << QStringList{u"--version"_s} << ""_ba << 1;
     }
     void endsAtOnce() {

@@ -319,7 +319,7 @@ private Q_SLOTS:
         QTest::newRow("login check mark") << 14 << u"toggle-type"_s << QVariant(u"checkmark"_s);
         QTest::newRow("login checked") << 14 << u"toggle-state"_s << QVariant(1);
         QTest::newRow("quit shortcut") << 17 << u"shortcut"_s << QVariant(u"Control+Q"_s);
-        QTest::newRow("added row, _ escaped") << 18 << u"label"_s << QVariant(u"a__b"_s);
+        QTest::newRow("added row, _ and & escaped") << 18 << u"label"_s << QVariant(u"a__b&c_d"_s);
     }
     void layout() {
         QFETCH(int, row);
@@ -328,7 +328,7 @@ private Q_SLOTS:
         launchAndWaitForItem(true);
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             if (auto* menu = qobject_cast<QMenu*>(widget))
-                menu->addAction(u"a_b"_s);
+                menu->addAction(u"a_b&&c&d"_s);
         }
         const DBusMenuLayoutItem root = menuLayout();
         const QVariantMap properties =

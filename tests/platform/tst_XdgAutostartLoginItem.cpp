@@ -46,7 +46,8 @@ private:
         const QByteArray text = entry.readAll();
         // Ours names the program in TryExec too, so a desktop skips it once it is gone.
         const QByteArray keys =
-            "\nTryExec=" + program.toUtf8().replace("\\", "\\\\") + "\nIcon=korvan-controller\n";
+            "\nTryExec=" + program.toUtf8().replace("\\", "\\\\").replace("\n", "\\n") +
+            "\nIcon=korvan-controller\n";
         return !text.contains(keys)               ? withoutTryExecOrIcon
                : text.contains("\nHidden=true\n") ? hides
                                                   : ours;
@@ -109,7 +110,7 @@ private Q_SLOTS:
         QCOMPARE(XdgAutostartLoginItem::activeEntryPath(),
                  path(user.isNull() && !system.isNull() ? u"sys"_s : u"config"_s));
         // A name that needs every kind of quoting, and must come back intact.
-        const QString program = home_->path() + u"/ a$b`c\\d%f \"q\" 100% 控制器"_s;
+        const QString program = home_->path() + u"/ a$b`c\\d%f \"q\" 100%\n控制器"_s;
         QFile file(program);
         QVERIFY(file.open(QIODevice::WriteOnly));
         QVERIFY(file.setPermissions(QFile::ExeOwner));

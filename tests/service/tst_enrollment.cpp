@@ -92,7 +92,7 @@ private Q_SLOTS:
                                             << c << ok << 2 << ran(u"http://%1"_qs);
         QTest::newRow("scheme as typed") << "HTTP://%1/" << c << ok << 2 << ran(u"HTTP://%1"_qs);
         QTest::newRow("path kept") << "http://%1/base//" << c << ok << 2 << ran(u"from base\n"_qs);
-        QTest::newRow("404") << hub << c << Response{404, "no", {}} << 1 << fail(u"HTTP 404"_qs);
+        QTest::newRow("300") << hub << c << Response{300, script, {}} << 1 << fail(u"HTTP 300"_qs);
         QTest::newRow("empty 200")
             << hub << c << Response{200, {}, {}} << 1 << fail(u"HTTP 200: the body is empty"_qs);
         QTest::newRow("silent hub") << hub << c << Response{-1, {}, {}} << 1
