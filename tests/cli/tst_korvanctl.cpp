@@ -127,6 +127,7 @@ private Q_SLOTS:
         const QStringList start{u"start"_qs};
         row("live output, each stream to its own, once", start, {u"a\n"_qs, u"e"_qs, 3},
             {{1, "a\n"}, {2, "\xff"}}, start, "a\n", "\xff", 3);
+        row("a status past 255", start, {{}, {}, 256}, {}, start, "", "", 255);
         row("no script", start, {{}, ServiceTexts::scriptMissing, 127}, {}, start, "",
             "找不到 Korvan 服务控制脚本，请先更新 Korvan。\n", 127);
         const QStringList status{u"status"_qs};
@@ -255,7 +256,7 @@ private Q_SLOTS:
         QTest::addColumn<CommandResult>("result");
         QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<int>("status");
-        const CommandResult report{u"bridge=online\n"_qs, {}, 0};
+        const CommandResult report{u"bridge_memory_kb=1\n"_qs, {}, 0}; // a report of one key
         const auto row = [&](const char* name, const QByteArray& change, const QByteArray& lines,
                              int status, CommandResult result) {
             QTest::newRow(name) << change << result << lines << status;
@@ -317,7 +318,8 @@ private Q_SLOTS:
            "printf 'KORVAN_AGENT_HOST_ID=s3cr3t\\nKORVAN_AGENT_TOKEN=s3cr3t\\n' >.env");
         QFETCH(QByteArray, change);
         sh("put() { printf '#!/bin/bash\\n%s\\n' \"$2\" >$1; chmod +x $1; }\n"
-           "put bin/dbus-send 'echo boolean true'\n"
+           "put bin/dbus-send '[ $6 = string:org.kde.StatusNotifierWatcher ] && echo boolean "
+           "true'\n"
            "put bin/xdg-mime '[ $3 = x-scheme-handler/korvan ] && echo "
            "korvan-controller.desktop'\n" +
            change);
