@@ -144,6 +144,8 @@ private Q_SLOTS:
         trigger(kMobile + 1);
         d_->openURLs({QUrl(u"https://e/?code=x"_s), QUrl(u"korvan:?code=ab"_s)});
         QCOMPARE(pairingCodeField()->text(), u"AB"_s);
+        trigger(kLogin); // a switch that fails says why
+        QCOMPARE(alert_.shown.value(1), u"no"_s);
         QCOMPARE(
             opener_.opened, // the two pages, not the other link
             (QList<QUrl>{QUrl(u"https://hub.korvan.example"_s), QUrl(u"http://127.0.0.1:8796"_s)}));
