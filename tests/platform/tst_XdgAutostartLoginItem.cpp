@@ -87,6 +87,8 @@ private Q_SLOTS:
         row("off in GNOME", sh + "X-GNOME-Autostart-enabled=false\n", absent, off, ours, none);
         row("program gone", "[Desktop Entry]\nExec=korvan-nope\n", absent,
             LoginItemStatus::notFound, ours, none);
+        row("absolute path gone", "[Desktop Entry]\nExec=/nonexistent/korvan\n", absent,
+            LoginItemStatus::notFound, ours, none);
         row("closing quote escaped", "[Desktop Entry]\nExec=\"/bin/sh\\\\\"\n", absent, off, ours,
             none);
         row("not UTF-8", sh + "Name=\xff\n", absent, off, ours, none);
