@@ -276,6 +276,8 @@ private Q_SLOTS:
             "missing pairing file: M/root/.env not found; the machine is not paired\n" + pair +
                 "off     status run: not made; the machine is not paired\n",
             1, report);
+        row("pairing file a device", "ln -sf /dev/zero root/.env",
+            "fail    pairing file: M/root/.env is a device, not a regular file\n", 1, report);
         row("status run fails", ":",
             "fail    status run: the status run ended with status 2 (its exit code, or the "
             "signal that ended it)\n        see what it says: bash '" +
@@ -315,7 +317,7 @@ private Q_SLOTS:
     void doctor() {
         sh("rm -rf bin home; mkdir -p bin home; cd root\n"
            "printf '#!/bin/bash\\n' >scripts/korvan-service-control.sh; chmod +x scripts/*\n"
-           "printf 'KORVAN_AGENT_HOST_ID=s3cr3t\\nKORVAN_AGENT_TOKEN=s3cr3t\\n' >.env");
+           "rm -f .env; printf 'KORVAN_AGENT_HOST_ID=s3cr3t\\nKORVAN_AGENT_TOKEN=s3cr3t\\n' >.env");
         QFETCH(QByteArray, change);
         sh("put() { printf '#!/bin/bash\\n%s\\n' \"$2\" >$1; chmod +x $1; }\n"
            "put bin/dbus-send '[ $6 = string:org.kde.StatusNotifierWatcher ] && echo boolean "
