@@ -227,17 +227,6 @@ private Q_SLOTS:
         QCOMPARE(terminations_, int(row == kStopAndQuit));
     }
 
-    // Quitting ends the loop at once, while pairing too.
-    void quitEndsTheLoopAtOnce() {
-        launch(false, kLinked, AppDelegate::Platform().terminate);
-        pair();
-        QTimer deadline;
-        deadline.callOnTimeout([] { QCoreApplication::exit(1); });
-        deadline.start(10000);
-        QTimer::singleShot(0, d_.get(), [this] { trigger(kQuit); });
-        QCOMPARE(QCoreApplication::exec(), 0);
-    }
-
     // The whole text goes to the error log, as much as fits at once; the alert shows an excerpt.
     void longError_data() {
         QTest::addColumn<QString>("error");

@@ -94,11 +94,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("enrollments"); // hub, then code, of each
         const auto row = [](const char* name, QStringList args, CommandResult result, Chunks chunks,
                             QStringList calls, QByteArray out, QByteArray err, int status,
-                            QByteArray input = {}, bool paired = true) {
+                            QByteArray input = {}, bool paired = true, QStringList enrolled = {}) {
             QTest::newRow(name) << args << input << result << chunks << paired << calls << out
-                                << err << status;
+                                << err << status << enrolled;
         };
         const auto usage = [&](const char* name, QStringList args, const QByteArray& line) {
             row(name, args, {}, {}, {}, "", line + kTry, 2);
@@ -153,23 +154,25 @@ private Q_SLOTS:
             1);
 
         const QByteArray paired = (PairingTexts::success + u'\n').toUtf8();
-        const QStringList pair{u"pair"_qs};
+        const QString hub = u"https://hub.korvan.example"_qs;
+        const QStringList c{hub, u"C"_qs};
         row("code from standard input", {u"pair"_qs, u"--code"_qs, u"-"_qs}, {}, {}, {}, paired, "",
-            0, " ab-cd \nmore\n", false);
-        row("link from standard input", {u"pair"_qs, u"--link"_qs, u"-"_qs}, {}, {}, {}, paired, "",
-            0, "korvan://p?code=li%20nk\n", false);
+            0, " ab-cd \nmore\n", false, {hub, u"AB-CD"_qs});
+        row("link from standard input, an option wins",
+            {u"pair"_qs, u"--link"_qs, u"-"_qs, u"--code=new"_qs}, {}, {}, {}, paired, "", 0,
+            "korvan://p?hub=http://h&code=old\n", false, {u"http://h"_qs, u"NEW"_qs});
         row("verbose forwards the installer", {u"pair"_qs, u"--verbose"_qs, u"--code=c"_qs},
-            {u"done\n"_qs, {}, 0}, {{1, "done\n"}}, {}, "done\n" + paired, "", 0, {}, false);
+            {u"done\n"_qs, {}, 0}, {{1, "done\n"}}, {}, "done\n" + paired, "", 0, {}, false, c);
         row("detail before the last line", {u"pair"_qs, u"--code=c"_qs},
             {{}, ServiceTexts::downloadFailed, 1, u"http://h/agent/install.sh: HTTP 404"_qs}, {},
             {}, "",
             "korvanctl pair: http://h/agent/install.sh: HTTP 404\n无法从 Korvan 下载安装程序。\n",
-            1, {}, false);
+            1, {}, false, c);
         row("installer left no pairing", {u"pair"_qs, u"--code=c"_qs},
             {u"1\n2\n3\n4\n5\n6\n"_qs, {}, 0}, {}, {}, "",
             "korvanctl pair: the installer exited 0 but left no pairing file; its last lines:\n"
             "2\n3\n4\n5\n6\n1\n2\n3\n4\n5\n6\n",
-            1, {}, false);
+            1, {}, false, c);
         row("empty code", {u"pair"_qs, u"--code=  "_qs}, {}, {}, {}, "",
             (PairingTexts::emptyCode + u'\n').toUtf8(), 2);
     }
@@ -190,25 +193,6 @@ private Q_SLOTS:
         QTEST(ran.err, "err");
         QTEST(ran.status, "status");
         QTEST(services.calls, "calls");
-    }
-
-    void enrolls_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QStringList>("enrollments"); // hub, then code
-        QTest::newRow("code read from standard input")
-            << QStringList{u"--hub=http://h"_qs, u"--code"_qs, u"-"_qs} << QByteArray(" ab-cd \nx")
-            << QStringList{u"http://h"_qs, u"AB-CD"_qs};
-        QTest::newRow("options win over the link")
-            << QStringList{u"--link"_qs, u"-"_qs, u"--code=new"_qs, u"--hub"_qs, u"http://h"_qs}
-            << QByteArray("korvan://p?hub=x&code=old") << QStringList{u"http://h"_qs, u"NEW"_qs};
-    }
-    void enrolls() {
-        FakeServices services;
-        services.answerSoon = true;
-        QFETCH(QStringList, args);
-        QFETCH(QByteArray, input);
-        korvanctl(QStringList{u"pair"_qs} + args, services, input);
         QTEST(services.enrollments, "enrollments");
     }
 

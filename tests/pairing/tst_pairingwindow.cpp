@@ -61,12 +61,8 @@ private Q_SLOTS:
         c_ = std::make_unique<PairingWindowController>(services_, [this] { ++paired_; });
     }
 
-    void showFocusesAnEmptyCodeField() {
-        c_->show();
-        QCOMPARE(window()->focusWidget(), codeField());
-    }
-
-    // What the window says before anything is typed; hiding it never ends the program.
+    // What the window says and where typing goes before anything is typed; hiding it never ends
+    // the program.
     void texts() {
         c_->show();
         Texts shown{window()->windowTitle(), part<QLineEdit>("hubField")->text(),
@@ -79,6 +75,7 @@ private Q_SLOTS:
                         u"ABCD-EFGH-IJKL"_s, u"连接这台 Mac"_s, u"输入移动端生成的一次性配对码。"_s,
                         u"连接 Korvan"_s, u"把这台 Mac 与当前 Korvan 账号一对一绑定。"_s,
                         u"Korvan 地址"_s, u"一次性配对码"_s}));
+        QCOMPARE(window()->focusWidget(), codeField());
         QCOMPARE(window()->testAttribute(Qt::WA_QuitOnClose), false);
     }
 

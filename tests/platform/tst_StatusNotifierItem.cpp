@@ -275,11 +275,6 @@ private Q_SLOTS:
         QCOMPARE(property(name), expected);
     }
 
-    void toolTipIsTheFixedTitle() {
-        launchAndWaitForItem(true);
-        QCOMPARE(qdbus_cast<ToolTip>(property(u"ToolTip"_s)).title, AppTexts::productName);
-    }
-
     // The tint of each kind of state, byte by byte from alpha on.
     void iconPixmapIsInNetworkByteOrder_data() {
         QTest::addColumn<bool>("paired");

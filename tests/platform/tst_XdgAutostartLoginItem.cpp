@@ -128,13 +128,6 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(target()).size(), user == "<big>" ? 64 << 20 : 0); // written past
     }
 
-    void fullDiskIsAFailure() {
-        const std::optional<QString> full = u"cannot write it: disk full"_s;
-        XdgAutostartLoginItem item(u"/bin/sh"_s, {},
-                                   [&](const QString&, const QByteArray&) { return full; });
-        QCOMPARE(item.registerItem(), full);
-    }
-
     void failuresGiveTheSystemText() {
         XdgAutostartLoginItem item(u"/bin/sh"_s, u"Korvan Controller"_s);
         writeFile(home_->path() + u"/config/autostart"_s, {}); // a file where the folder goes
