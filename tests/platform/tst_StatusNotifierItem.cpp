@@ -262,8 +262,6 @@ private Q_SLOTS:
         QTest::newRow("Id") << u"Id"_s << QVariant(u"korvan-controller"_s);
         QTest::newRow("Title") << u"Title"_s << QVariant(AppTexts::productName);
         QTest::newRow("Status") << u"Status"_s << QVariant(u"Active"_s);
-        QTest::newRow("WindowId") << u"WindowId"_s << QVariant(0);
-        QTest::newRow("IconName") << u"IconName"_s << QVariant(QString());
         QTest::newRow("ItemIsMenu") << u"ItemIsMenu"_s << QVariant(true);
         QTest::newRow("IconAccessibleDesc")
             << u"IconAccessibleDesc"_s << QVariant(AppTexts::productName);
@@ -350,14 +348,6 @@ private Q_SLOTS:
     void missingPropertyIsAnError() {
         launchAndWaitForItem(true);
         QCOMPARE(menuCall(u"GetProperty"_s, {0, u"label"_s}).type(), QDBusMessage::ErrorMessage);
-    }
-
-    // Hosts send AboutToShow and "opened" for one opening.
-    void oneOpeningRefreshesOnce() {
-        launchAndWaitForItem(true);
-        menuCall(u"AboutToShowGroup"_s, {QVariant::fromValue(QList<int>{0})});
-        menuCall(u"Event"_s, {0, u"opened"_s, QVariant::fromValue(QDBusVariant(0)), 0u});
-        QCOMPARE(services_.calls, QStringList({u"status"_s, u"status"_s}));
     }
 
     void failedReportNeedsAttentionAndBack() { // and its state line is announced
