@@ -156,7 +156,8 @@ private Q_SLOTS:
         QProcess sh; // prints what $XDG_CACHE_HOME and $HOME become
         sh.start(u"/bin/sh"_qs,
                  {u"-ec"_qs, script + setup + u"\nprintf %s \"$x|$h\""_qs, dir.path()});
-        QVERIFY(sh.waitForFinished() && sh.exitCode() == 0);
+        QVERIFY(sh.waitForFinished());
+        QCOMPARE(sh.exitCode(), 0);
         const QList<QByteArray> env = sh.readAllStandardOutput().split('|');
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.filePath(u"run"_qs)));
         qputenv("XDG_CACHE_HOME", env[0]);
