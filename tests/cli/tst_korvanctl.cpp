@@ -198,12 +198,13 @@ private Q_SLOTS:
 
     void help_data() {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("head"); // its first three lines
+        QTest::addColumn<QByteArray>("head"); // its first four lines
         QTest::addColumn<QByteArray>("tail"); // how it ends
         const QByteArray exits = "  2      usage error\n"
                                  "  74     writing to standard output, standard error or --output "
                                  "failed\n  128+N  korvanctl was ended by signal N\n";
-        const QByteArray all = "usage: korvanctl <command> [options]\n\ncommands:\n",
+        const QByteArray all = "usage: korvanctl <command> [options]\n\ncommands:\n  status "
+                               "[--json] [--openmetrics] [--output FILE]\n",
                          allEnd = exits +
                                   "'korvanctl help COMMAND' shows the command's other statuses.\n"
                                   "\nThe service root is $KORVAN_APP_SUPPORT_DIR, or\n~/Library/"
@@ -212,12 +213,13 @@ private Q_SLOTS:
             QTest::newRow(word) << QStringList{QString::fromLatin1(word)} << all << allEnd;
         const QByteArray status = "usage: korvanctl status [--json] [--openmetrics] [--output "
                                   "FILE]\n\nprint the services' state (the tray menu's lines), "
-                                  "as one\n";
+                                  "as one\nJSON object, or as gauges in the OpenMetrics text "
+                                  "format\n";
         QTest::newRow("help status") << QStringList{u"help"_qs, u"status"_qs} << status << exits;
         QTest::newRow("status --help")
             << QStringList{u"status"_qs, u"--json"_qs, u"--help"_qs} << status << exits;
         const QByteArray start = "usage: korvanctl start\n\nstart the services through the "
-                                 "control script\n",
+                                 "control script\n\n",
                          startEnd = "  127    the control script is missing or not executable\n"
                                     "  126    the control script cannot be launched\n"
                                     "  N      the number of the signal that ended the script\n" +
@@ -228,7 +230,7 @@ private Q_SLOTS:
         FakeServices services;
         QFETCH(QStringList, args);
         const Ran ran = korvanctl(args, services);
-        QTEST(QByteArray(ran.out.split('\n').first(3).join('\n') + '\n'), "head");
+        QTEST(QByteArray(ran.out.split('\n').first(4).join('\n') + '\n'), "head");
         QFETCH(QByteArray, tail);
         QCOMPARE(ran.out.right(tail.size()), tail);
         QCOMPARE(ran.err, QByteArray());
