@@ -40,11 +40,15 @@ private Q_SLOTS:
             << "korvan-controller: cannot open a display (DISPLAY and WAYLAND_DISPLAY are unset or "
                "unreachable); on a machine without a desktop, use korvanctl\n"_ba
             << 1;
+        QTest::newRow("version") << QStringList{u"--version"_s} << ""_ba << 0;
+        QTest::newRow("version onto a full disk") << QStringList{u"--version"_s} << ""_ba << 1;
     }
     void endsAtOnce() {
         QFETCH(QStringList, arguments);
         QProcess launch;
         launch.setProcessEnvironment(environment_);
+        if (QTest::currentDataTag() == "version onto a full disk"_ba)
+            launch.setStandardOutputFile(u"/dev/full"_s);
         launch.start(path_, arguments);
         QVERIFY(launch.waitForFinished(30000));
         QTEST(launch.readAllStandardError(), "err");

@@ -1,6 +1,7 @@
 // korvanctl's commands in-process, against the recording service fake and a
 // scratch root; doctor's helpers are scripts on a private PATH.
 #include "CommandTable.h"
+#include "SignalGuard.h"
 #include "core/PairingTexts.h"
 #include "fakes/FakeServices.h"
 #include "service/ProcessRunner.h"
@@ -10,6 +11,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTest>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -92,11 +94,12 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("out");
         QTest::addColumn<QByteArray>("err");
         QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("enrollments"); // hub, then code, of each
         const auto row = [](const char* name, QStringList args, CommandResult result, Chunks chunks,
                             QStringList calls, QByteArray out, QByteArray err, int status,
-                            QByteArray input = {}, bool paired = true) {
+                            QByteArray input = {}, bool paired = true, QStringList enrolled = {}) {
             QTest::newRow(name) << args << input << result << chunks << paired << calls << out
-                                << err << status;
+                                << err << status << enrolled;
         };
         const auto usage = [&](const char* name, QStringList args, const QByteArray& line) {
             row(name, args, {}, {}, {}, "", line + kTry, 2);
@@ -125,8 +128,9 @@ private Q_SLOTS:
         const QStringList start{u"start"_qs};
         row("live output, each stream to its own, once", start, {u"a\n"_qs, u"e"_qs, 3},
             {{1, "a\n"}, {2, "\xff"}}, start, "a\n", "\xff", 3);
+        row("a status past 255", start, {{}, {}, 256}, {}, start, "", "", 255);
         row("no script", start, {{}, ServiceTexts::scriptMissing, 127}, {}, start, "",
-            (ServiceTexts::scriptMissing + u'\n').toUtf8(), 127);
+            "找不到 Korvan 服务控制脚本，请先更新 Korvan。\n", 127);
         const QStringList status{u"status"_qs};
         const QByteArray stopped = "状态: 启动失败\nBridge: 已停止\nAgent: 已停止\n云端: 未连接\n"
                                    "当前占用: 0 MB\n";
@@ -150,24 +154,25 @@ private Q_SLOTS:
             1);
 
         const QByteArray paired = (PairingTexts::success + u'\n').toUtf8();
-        const QStringList pair{u"pair"_qs};
+        const QString hub = u"https://hub.korvan.example"_qs;
+        const QStringList c{hub, u"C"_qs};
         row("code from standard input", {u"pair"_qs, u"--code"_qs, u"-"_qs}, {}, {}, {}, paired, "",
-            0, " ab-cd \nmore\n", false);
-        row("link from standard input", {u"pair"_qs, u"--link"_qs, u"-"_qs}, {}, {}, {}, paired, "",
-            0, "korvan://p?code=li%20nk\n", false);
+            0, " ab-cd \nmore\n", false, {hub, u"AB-CD"_qs});
+        row("link from standard input, an option wins",
+            {u"pair"_qs, u"--link"_qs, u"-"_qs, u"--code=new"_qs}, {}, {}, {}, paired, "", 0,
+            "korvan://p?hub=http://h&code=old\n", false, {u"http://h"_qs, u"NEW"_qs});
         row("verbose forwards the installer", {u"pair"_qs, u"--verbose"_qs, u"--code=c"_qs},
-            {u"done\n"_qs, {}, 0}, {{1, "done\n"}}, {}, "done\n" + paired, "", 0, {}, false);
+            {u"done\n"_qs, {}, 0}, {{1, "done\n"}}, {}, "done\n" + paired, "", 0, {}, false, c);
         row("detail before the last line", {u"pair"_qs, u"--code=c"_qs},
             {{}, ServiceTexts::downloadFailed, 1, u"http://h/agent/install.sh: HTTP 404"_qs}, {},
             {}, "",
-            "korvanctl pair: http://h/agent/install.sh: HTTP 404\n" +
-                (ServiceTexts::downloadFailed + u'\n').toUtf8(),
-            1, {}, false);
+            "korvanctl pair: http://h/agent/install.sh: HTTP 404\n无法从 Korvan 下载安装程序。\n",
+            1, {}, false, c);
         row("installer left no pairing", {u"pair"_qs, u"--code=c"_qs},
             {u"1\n2\n3\n4\n5\n6\n"_qs, {}, 0}, {}, {}, "",
             "korvanctl pair: the installer exited 0 but left no pairing file; its last lines:\n"
             "2\n3\n4\n5\n6\n1\n2\n3\n4\n5\n6\n",
-            1, {}, false);
+            1, {}, false, c);
         row("empty code", {u"pair"_qs, u"--code=  "_qs}, {}, {}, {}, "",
             (PairingTexts::emptyCode + u'\n').toUtf8(), 2);
     }
@@ -188,45 +193,46 @@ private Q_SLOTS:
         QTEST(ran.err, "err");
         QTEST(ran.status, "status");
         QTEST(services.calls, "calls");
-    }
-
-    void enrolls_data() {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QStringList>("enrollments"); // hub, then code
-        QTest::newRow("code read from standard input")
-            << QStringList{u"--hub=http://h"_qs, u"--code"_qs, u"-"_qs} << QByteArray(" ab-cd \nx")
-            << QStringList{u"http://h"_qs, u"AB-CD"_qs};
-        QTest::newRow("options win over the link")
-            << QStringList{u"--link"_qs, u"-"_qs, u"--code=new"_qs, u"--hub"_qs, u"http://h"_qs}
-            << QByteArray("korvan://p?hub=x&code=old") << QStringList{u"http://h"_qs, u"NEW"_qs};
-    }
-    void enrolls() {
-        FakeServices services;
-        services.answerSoon = true;
-        QFETCH(QStringList, args);
-        QFETCH(QByteArray, input);
-        korvanctl(QStringList{u"pair"_qs} + args, services, input);
         QTEST(services.enrollments, "enrollments");
     }
 
     void help_data() {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("firstLine");
-        const QByteArray all = "usage: korvanctl <command> [options]";
+        QTest::addColumn<QByteArray>("head"); // its first four lines
+        QTest::addColumn<QByteArray>("tail"); // how it ends
+        const QByteArray exits = "  2      usage error\n"
+                                 "  74     writing to standard output, standard error or --output "
+                                 "failed\n  128+N  korvanctl was ended by signal N\n";
+        const QByteArray all = "usage: korvanctl <command> [options]\n\ncommands:\n  status "
+                               "[--json] [--openmetrics] [--output FILE]\n",
+                         allEnd = exits +
+                                  "'korvanctl help COMMAND' shows the command's other statuses.\n"
+                                  "\nThe service root is $KORVAN_APP_SUPPORT_DIR, or\n~/Library/"
+                                  "Application Support/Korvan/Korvan-VPS-Hub when it is unset.\n";
         for (const char* word : {"-h", "--help", "help"})
-            QTest::newRow(word) << QStringList{QString::fromLatin1(word)} << all;
-        const QByteArray status =
-            "usage: korvanctl status [--json] [--openmetrics] [--output FILE]";
-        QTest::newRow("help status") << QStringList{u"help"_qs, u"status"_qs} << status;
+            QTest::newRow(word) << QStringList{QString::fromLatin1(word)} << all << allEnd;
+        const QByteArray status = "usage: korvanctl status [--json] [--openmetrics] [--output "
+                                  "FILE]\n\nprint the services' state (the tray menu's lines), "
+                                  "as one\nJSON object, or as gauges in the OpenMetrics text "
+                                  "format\n";
+        QTest::newRow("help status") << QStringList{u"help"_qs, u"status"_qs} << status << exits;
         QTest::newRow("status --help")
-            << QStringList{u"status"_qs, u"--json"_qs, u"--help"_qs} << status;
+            << QStringList{u"status"_qs, u"--json"_qs, u"--help"_qs} << status << exits;
+        const QByteArray start = "usage: korvanctl start\n\nstart the services through the "
+                                 "control script\n\n",
+                         startEnd = "  127    the control script is missing or not executable\n"
+                                    "  126    the control script cannot be launched\n"
+                                    "  N      the number of the signal that ended the script\n" +
+                                    exits;
+        QTest::newRow("help start") << QStringList{u"help"_qs, u"start"_qs} << start << startEnd;
     }
     void help() {
         FakeServices services;
         QFETCH(QStringList, args);
         const Ran ran = korvanctl(args, services);
-        QTEST(ran.out.left(ran.out.indexOf('\n')), "firstLine");
+        QTEST(QByteArray(ran.out.split('\n').first(4).join('\n') + '\n'), "head");
+        QFETCH(QByteArray, tail);
+        QCOMPARE(ran.out.right(tail.size()), tail);
         QCOMPARE(ran.err, QByteArray());
         QCOMPARE(ran.status, 0);
     }
@@ -236,7 +242,7 @@ private Q_SLOTS:
         QTest::addColumn<CommandResult>("result");
         QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<int>("status");
-        const CommandResult report{u"bridge=online\n"_qs, {}, 0};
+        const CommandResult report{u"bridge_memory_kb=1\n"_qs, {}, 0}; // a report of one key
         const auto row = [&](const char* name, const QByteArray& change, const QByteArray& lines,
                              int status, CommandResult result) {
             QTest::newRow(name) << change << result << lines << status;
@@ -256,6 +262,8 @@ private Q_SLOTS:
             "missing pairing file: M/root/.env not found; the machine is not paired\n" + pair +
                 "off     status run: not made; the machine is not paired\n",
             1, report);
+        row("pairing file a device", "ln -sf /dev/zero root/.env",
+            "fail    pairing file: M/root/.env is a device, not a regular file\n", 1, report);
         row("status run fails", ":",
             "fail    status run: the status run ended with status 2 (its exit code, or the "
             "signal that ended it)\n        see what it says: bash '" +
@@ -283,14 +291,23 @@ private Q_SLOTS:
             "warn    korvan:// links: opened by other.desktop\n        xdg-mime default "
             "korvan-controller.desktop x-scheme-handler/korvan\n",
             0, report);
+        const QByteArray entry = "M/home/autostart/korvan-controller.desktop";
+        row("start at login names a gone program",
+            "mkdir home/autostart; printf '[Desktop Entry]\\nExec=gone\\n' >" + entry.mid(2),
+            "warn    start at login: " + entry +
+                " names a program that is gone\n        switch "
+                "开机启动 off and on again in the tray menu, or remove " +
+                entry + "\n",
+            0, report);
     }
     void doctor() {
-        sh("rm -rf bin; mkdir -p bin home; cd root\n"
+        sh("rm -rf bin home; mkdir -p bin home; cd root\n"
            "printf '#!/bin/bash\\n' >scripts/korvan-service-control.sh; chmod +x scripts/*\n"
-           "printf 'KORVAN_AGENT_HOST_ID=s3cr3t\\nKORVAN_AGENT_TOKEN=s3cr3t\\n' >.env");
+           "rm -f .env; printf 'KORVAN_AGENT_HOST_ID=s3cr3t\\nKORVAN_AGENT_TOKEN=s3cr3t\\n' >.env");
         QFETCH(QByteArray, change);
         sh("put() { printf '#!/bin/bash\\n%s\\n' \"$2\" >$1; chmod +x $1; }\n"
-           "put bin/dbus-send 'echo boolean true'\n"
+           "put bin/dbus-send '[ $6 = string:org.kde.StatusNotifierWatcher ] && echo boolean "
+           "true'\n"
            "put bin/xdg-mime '[ $3 = x-scheme-handler/korvan ] && echo "
            "korvan-controller.desktop'\n" +
            change);
@@ -313,6 +330,14 @@ private Q_SLOTS:
         QTEST(ran.status, "status");
         // The tray never asks an unpaired machine; neither does doctor.
         QCOMPARE(services.calls.size(), ran.out.contains("status run: not made") ? 0 : 1);
+    }
+
+    // After the guard, a signal ends korvanctl as it would without one.
+    void signalsHaveTheirDefaultActionAfterTheGuard() {
+        { const cli::SignalGuard guard(runner_); }
+        struct sigaction hangUp {};
+        QCOMPARE(::sigaction(SIGHUP, nullptr, &hangUp), 0);
+        QVERIFY(hangUp.sa_handler == SIG_DFL);
     }
 
     // A display that accepts and never answers costs the doctor one time limit.

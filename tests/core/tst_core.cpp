@@ -24,7 +24,7 @@ ServiceSnapshot snapshot(const char* fields) {
 class CoreTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // The information lines and the commands that can be chosen.
+    // The information lines, the commands that can be chosen, and the tinted icon.
     void presentation_data() {
         QTest::addColumn<Presentation>("presentation");
         QTest::addColumn<QString>("state");
@@ -34,36 +34,44 @@ private Q_SLOTS:
         QTest::addColumn<bool>("canStart");
         QTest::addColumn<bool>("canStop");
         QTest::addColumn<bool>("canRestart");
+        QTest::addColumn<QString>("symbol");
+        QTest::addColumn<SymbolTint>("tint");
         const QString bridgeUp = u"Bridge: 运行中"_s, bridgeDown = u"Bridge: 已停止"_s;
         const QString agentUp = u"Agent: 运行中"_s, agentDown = u"Agent: 已停止"_s;
         const QString hubUp = u"云端: 已联动"_s, hubDown = u"云端: 未连接"_s;
-        const QString stoppedState = u"状态: 已停止"_s;
+        const QString stoppedState = u"状态: 已停止"_s, power = u"power.circle"_s;
+        const QString antenna = u"antenna.radiowaves.left.and.right.circle.fill"_s;
         const auto of = [](const char* fields, bool busy = false) {
             return Presentation::of(snapshot(fields), busy);
         };
+        using enum SymbolTint;
         QTest::newRow("unpaired") << Presentation::unpaired() << u"状态: 等待配对"_s
                                   << u"Bridge: 尚未安装"_s << u"Agent: 尚未安装"_s << hubDown
-                                  << false << false << false;
+                                  << false << false << false << power << grey;
         QTest::newRow("checking") << Presentation::checking() << u"正在检查状态..."_s
                                   << u"Bridge: 检查中"_s << u"Agent: 检查中"_s << u"云端: 检查中"_s
-                                  << true << true << true;
+                                  << true << true << true << antenna << yellow;
         QTest::newRow("linked") << of("enabled online online online") << u"状态: 已联动"_s
-                                << bridgeUp << agentUp << hubUp << false << true << true;
+                                << bridgeUp << agentUp << hubUp << false << true << true << antenna
+                                << green;
         QTest::newRow("busy") << of("enabled online online online", true) << u"状态: 正在切换..."_s
-                              << bridgeUp << agentUp << hubUp << false << false << false;
+                              << bridgeUp << agentUp << hubUp << false << false << false << antenna
+                              << yellow;
         QTest::newRow("disabled") << of("disabled stopped x online") << stoppedState << bridgeDown
-                                  << agentDown << hubUp << true << false << true;
+                                  << agentDown << hubUp << true << false << true << power << grey;
         QTest::newRow("disabled, agent up")
             << of("disabled x online x") << stoppedState << bridgeDown << agentUp << hubDown << true
-            << true << true;
+            << true << true << power << grey;
         QTest::newRow("disabled, bridge up")
             << of("disabled online x x") << stoppedState << bridgeUp << agentDown << hubDown << true
-            << true << true;
-        QTest::newRow("connecting") << of("enabled stopped online offline") << u"状态: 正在连接"_s
-                                    << bridgeDown << agentUp << hubDown << true << true << true;
-        QTest::newRow("other case, blank")
+            << true << true << power << grey;
+        QTest::newRow("connecting")
+            << of("enabled stopped online offline") << u"状态: 正在连接"_s << bridgeDown << agentUp
+            << hubDown << true << true << true << antenna << yellow;
+        QTest::newRow("failed: other case, blank")
             << of("enabled Online online\t ONLINE") << u"状态: 启动失败"_s << bridgeDown
-            << agentDown << hubDown << true << true << true;
+            << agentDown << hubDown << true << true << true << u"exclamationmark.circle.fill"_s
+            << red;
     }
     void presentation() {
         QFETCH(Presentation, presentation);
@@ -74,33 +82,6 @@ private Q_SLOTS:
         QTEST(presentation.canStart, "canStart");
         QTEST(presentation.canStop, "canStop");
         QTEST(presentation.canRestart, "canRestart");
-    }
-
-    // The tinted icon of each displayed state.
-    void icon_data() {
-        QTest::addColumn<Presentation>("presentation");
-        QTest::addColumn<QString>("symbol");
-        QTest::addColumn<SymbolTint>("tint");
-        const QString power = u"power.circle"_s;
-        const QString antenna = u"antenna.radiowaves.left.and.right.circle.fill"_s;
-        const auto of = [](const char* fields, bool busy = false) {
-            return Presentation::of(snapshot(fields), busy);
-        };
-        QTest::newRow("stopped") << of("disabled stopped stopped offline") << power
-                                 << SymbolTint::grey;
-        QTest::newRow("switching")
-            << of("enabled online online online", true) << antenna << SymbolTint::yellow;
-        QTest::newRow("linked") << of("enabled online online online") << antenna
-                                << SymbolTint::green;
-        QTest::newRow("connecting")
-            << of("enabled stopped online offline") << antenna << SymbolTint::yellow;
-        QTest::newRow("failed") << of("enabled stopped stopped offline")
-                                << u"exclamationmark.circle.fill"_s << SymbolTint::red;
-        QTest::newRow("checking") << Presentation::checking() << antenna << SymbolTint::yellow;
-        QTest::newRow("unpaired") << Presentation::unpaired() << power << SymbolTint::grey;
-    }
-    void icon() {
-        QFETCH(Presentation, presentation);
         QTEST(presentation.symbol, "symbol");
         QTEST(presentation.tint, "tint");
     }

@@ -29,11 +29,11 @@ struct FakeTray final : TrayIcon {
 
 // Returns at once, as the real alert does; the test dismisses it.
 struct FakeAlert final : Alert {
-    QStringList shown;                 // message, then informative text, of each
+    QStringList shown;                 // message, informative text and button of each
     QList<std::function<void()>> open; // the dismissal of each alert still up
-    void showWarning(const QString& message, const QString& informative, const QString&,
+    void showWarning(const QString& message, const QString& informative, const QString& button,
                      std::function<void()> dismissed) override {
-        shown << message << informative;
+        shown << message << informative << button;
         open << (dismissed ? dismissed : [] {});
     }
     bool dismiss() { return !open.isEmpty() && (open.takeFirst()(), true); }

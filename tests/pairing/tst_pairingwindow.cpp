@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextDocumentFragment>
@@ -60,9 +61,22 @@ private Q_SLOTS:
         c_ = std::make_unique<PairingWindowController>(services_, [this] { ++paired_; });
     }
 
-    void showFocusesAnEmptyCodeField() {
+    // What the window says and where typing goes before anything is typed; hiding it never ends
+    // the program.
+    void texts() {
         c_->show();
+        Texts shown{window()->windowTitle(), part<QLineEdit>("hubField")->text(),
+                    codeField()->placeholderText(), part<QPushButton>("connectButton")->text(),
+                    status()};
+        for (const QLabel* label : window()->findChildren<QLabel*>())
+            shown << label->text();
+        QCOMPARE(shown,
+                 (Texts{u"Korvan Controller"_s, u"https://hub.korvan.example"_s,
+                        u"ABCD-EFGH-IJKL"_s, u"连接这台 Mac"_s, u"输入移动端生成的一次性配对码。"_s,
+                        u"连接 Korvan"_s, u"把这台 Mac 与当前 Korvan 账号一对一绑定。"_s,
+                        u"Korvan 地址"_s, u"一次性配对码"_s}));
         QCOMPARE(window()->focusWidget(), codeField());
+        QCOMPARE(window()->testAttribute(Qt::WA_QuitOnClose), false);
     }
 
     // One device pixel per square: any scaling on the way blurs the pattern.
@@ -80,7 +94,7 @@ private Q_SLOTS:
 
     void emptyCodeSendsNothing() {
         attempt(u"https://h.example"_s, u"  \u3000 "_s); // the click takes the focus
-        QCOMPARE(status(), PairingTexts::emptyCode);
+        QCOMPARE(status(), u"请先输入一次性配对码。"_s);
         QCOMPARE(services_.enrollments, Texts());
         QCOMPARE(window()->focusWidget(), codeField());
     }
@@ -122,13 +136,13 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         QVERIFY(services_.completeNext());
-        QCOMPARE(status(), PairingTexts::success);
+        QCOMPARE(status(), u"配对成功，Korvan Remote 正在启动。"_s);
         QCOMPARE(colour(), PairingWindowController::successColor());
         QCOMPARE(codeField()->text(), QString());
         QCOMPARE(paired_, 1);
         QCOMPARE(window()->isVisible(), true); // up for the delay first
         c_->show(); // reopened before the delayed close: still green, and closed all the same
-        QCOMPARE(status(), PairingTexts::alreadyPaired);
+        QCOMPARE(status(), u"这台 Mac 已经配对。只有管理员解除旧绑定后，新的配对码才会生效。"_s);
         QVERIFY(QTest::qWaitFor([] { return !window()->isVisible(); }, 5000));
         QCOMPARE_GE(clock.elapsed(), PairingWindowController::closeDelayMs);
         QCOMPARE(c_->findChild<QTimer*>(u"closeTimer"_s)->isActive(), false); // nothing more
@@ -183,7 +197,7 @@ private Q_SLOTS:
         QTest::newRow("rejected at once")
             << CommandResult{{}, u"bad hub"_s, 1} << true << u"bad hub"_s;
         QTest::newRow("blank error hides output")
-            << CommandResult{u"o"_s, u" \n"_s, 1} << false << PairingTexts::genericFailure;
+            << CommandResult{u"o"_s, u" \n"_s, 1} << false << u"配对失败，请确认配对码仍然有效。"_s;
         QTest::newRow("flags") << CommandResult{{}, flags, 1} << false << flags.mid(4);
     }
     void failedAttemptKeepsFields() {

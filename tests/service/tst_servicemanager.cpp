@@ -2,7 +2,6 @@
 // underneath, with one real bash script whose behaviour each case selects.
 #include "service/ProcessRunner.h"
 #include "service/ServiceManager.h"
-#include "service/ServiceTexts.h"
 #include "support/TestServiceRoot.h"
 
 #include <QTest>
@@ -40,7 +39,7 @@ using Case = std::tuple<const char*, QString, QString, QString, int>;
 
 QList<Case> cases() {
     const QString stop = QStringLiteral("stop"), status = QStringLiteral("status"), none;
-    const QString weird = QStringLiteral("a b'$(x)\"*"), timedOut = ServiceTexts::statusTimedOut;
+    const QString weird = QStringLiteral("a b'$(x)\"*"), timedOut = u"status timed out"_qs;
     return {
         {"exit3", stop, QStringLiteral("out\nx\n\n"), QStringLiteral("错\n"), 3},
         {"", weird, u"korvan-service-control.sh|1|" + weird + u'|', QDir::currentPath() + u'\n', 0},
@@ -83,7 +82,6 @@ private Q_SLOTS:
     void initTestCase() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); } // orphans are ours to reap
     void everyCaseAtOnce_data();
     void everyCaseAtOnce();
-    void missingScript();
     void interruptAfterDelivery();
 };
 
@@ -136,17 +134,6 @@ void TestRunner::everyCaseAtOnce() {
     }
     QVERIFY(QTest::qWaitFor(
         [&] { return ::waitpid(-1, nullptr, WNOHANG) <= 0 && census() == before; }, 5000));
-}
-
-void TestRunner::missingScript() {
-    TestServiceRoot root;
-    ServiceManager manager;
-    root.writeScript("exit 0\n", false);
-    std::optional<CommandResult> result;
-    manager.run(QStringLiteral("start"), [&](const CommandResult& r) { result = r; });
-    QVERIFY(!result); // never inside run()
-    QVERIFY(QTest::qWaitFor([&] { return result.has_value(); }, 30000));
-    QCOMPARE(*result, (CommandResult{QString(), ServiceTexts::scriptMissing, 127}));
 }
 
 void TestRunner::interruptAfterDelivery() { // the group's number may be a stranger's by now

@@ -23,9 +23,8 @@ LoopbackHttpServer::LoopbackHttpServer() {
                 const QByteArray length =
                     framed ? QByteArray()
                            : "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
-                if (r.status > 0)
-                    socket->write("HTTP/1.1 " + QByteArray::number(r.status) + " X\r\n" + length +
-                                  r.headers + "Connection: close\r\n\r\n" + r.body);
+                socket->write("HTTP/1.1 " + QByteArray::number(r.status) + " X\r\n" + length +
+                              r.headers + "Connection: close\r\n\r\n" + r.body);
                 socket->disconnectFromHost();
             });
         }

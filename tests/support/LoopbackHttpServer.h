@@ -8,7 +8,7 @@
 class LoopbackHttpServer : public QObject {
 public:
     struct Response {
-        int status = 200; // 0: close without a word; -1: never answer
+        int status = 200; // -1: never answer
         QByteArray body;
         QByteArray headers; // lines ending in CR LF; ours goes if they state a length or coding
         bool closeDelimited = false; // no framing at all: the body ends at the close
